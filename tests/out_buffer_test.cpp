@@ -57,12 +57,4 @@ TEST(OutBuffer, ReuseSendsOnlyTheNewBytes) {
   EXPECT_EQ(Contents(buffer), "<b/>");
 }
 
-TEST(OutBuffer, AppendBytesTakesCountNotTerminator) {
-  TOutBuffer buffer;
-  buffer.Len = 0;
-  AppendBytes(buffer, "ab\0cd", 5);
-  AppendBytes(buffer, nullptr, 0);
-  EXPECT_EQ(Contents(buffer), std::string("ab\0cd", 5));
-}
-
 }  // namespace

@@ -57,16 +57,6 @@ TEST(SecHash, OneMillionLetters) {
   EXPECT_EQ(Hex(digest), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
-TEST(SecHash, BinaryBytesCount) {
-  TSecHash hash;
-  TSha1Digest digest;
-  hash.HashString(std::string("\xC3\xA9\0", 3), digest);
-  TSha1Digest withoutZero;
-  hash.HashString("\xC3\xA9", withoutZero);
-  EXPECT_NE(Hex(digest), Hex(withoutZero));
-  EXPECT_EQ(Hex(withoutZero), "bf15be717ac1b080b4f1c456692825891ff5073d");
-}
-
 struct HexCase {
   std::u16string Input;
   std::u16string Expected;
