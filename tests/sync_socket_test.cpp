@@ -129,6 +129,21 @@ TEST(SyncSocket, RefusedConnectReportsTheRefusal) {
   }
 }
 
+// A TCP connect to a multicast address fails inside the local stack, before
+// anything is sent; the timed connect must report that reason, not a vaguer one.
+TEST(SyncSocket, ConnectThatFailsAtOnceGivesTheSameReasonTimedOrNot) {
+  std::string messages[2];
+  for (int i = 0; i < 2; ++i) {
+    TSyncSocket s(1, true);
+    auto e = Raised([&] { s.Connect("224.0.0.1", 5222, i == 0 ? 0 : 2000); });
+    EXPECT_EQ(e.Code, sockErrConnect);
+    EXPECT_EQ(e.WinSockError, ENETUNREACH);
+    messages[i] = e.what();
+  }
+  EXPECT_EQ(messages[0], "Connection error. " + SystemErrorText(ENETUNREACH));
+  EXPECT_EQ(messages[1], messages[0]);
+}
+
 TEST(SyncSocket, TimedConnectThatGetsNoAnswerTimesOut) {
   loopback::FullBacklogListener silent;
   if (!silent.Full()) GTEST_SKIP() << "could not fill the listener's accept queue";

@@ -41,8 +41,9 @@ SocketHandle OpenSocket(int socketType);
 // 0 or kSocketError.
 int CloseSocket(SocketHandle s);
 
-// A resolver's own failure: its number and its own description. Resolver
-// numbers are not error numbers of LastError and have no RawErrorText.
+// A failed look-up: the resolver's number and, where the resolver numbers its
+// failures apart from the system's errors, its own description. An empty
+// description means the number is a system error number with the usual text.
 struct ResolveFailure {
   int number = 0;
   std::string description;
@@ -55,6 +56,9 @@ bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure&
 
 // connect() to address:port; 0 or kSocketError.
 int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+// connect() on a non-blocking socket: 0 when the attempt is under way (or
+// already done), kSocketError when it failed at once.
+int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port);
 // Switches non-blocking mode on or off; 0 or kSocketError.
 int SetNonBlocking(SocketHandle s, bool on);
 

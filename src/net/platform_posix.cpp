@@ -103,7 +103,7 @@ bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure&
   if (rc == EAI_SYSTEM && errno != 0) {
     // The resolver failed in a system call: that call's errno is the cause.
     failure.number = errno;
-    RawErrorText(failure.number, failure.description);
+    failure.description.clear();
     return false;
   }
   if (rc == 0) rc = EAI_NONAME;
@@ -118,6 +118,11 @@ int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = address;
   return connect(Fd(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : kSocketError;
+}
+
+int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  if (Connect(s, address, port) == 0 || errno == EINPROGRESS) return 0;
+  return kSocketError;
 }
 
 int SetNonBlocking(SocketHandle s, bool on) {

@@ -42,8 +42,10 @@ void TSyncSocket::Connect(const std::string& Host, std::uint16_t Port, std::int3
   std::uint32_t address = np::DottedAddress(Host);
   if (address == np::kAddressNone) {
     np::ResolveFailure failure;
-    if (!np::LookUpHost(Host, address, failure))
-      RaiseError(sockErrResolve, failure.number, failure.description);
+    if (!np::LookUpHost(Host, address, failure)) {
+      const std::string& own = failure.description;
+      RaiseError(sockErrResolve, failure.number, own.empty() ? SystemErrorText(failure.number) : own);
+    }
   }
 
   if (FSocketType == 2 || TimeoutMs == 0) {
@@ -65,7 +67,9 @@ void TSyncSocket::Connect(const std::string& Host, std::uint16_t Port, std::int3
 void TSyncSocket::ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::int32_t TimeoutMs) {
   if (np::SetNonBlocking(FSocket, true) != 0) RaiseError(sockErrWinSock, np::LastError());
   FNonBlocking = true;
-  np::Connect(FSocket, Address, Port);  // goes on in the background; the wait tells
+  // The attempt goes on in the background and the wait tells how it ended;
+  // one that fails at once has its reason now and never shows it to the wait.
+  if (np::StartConnect(FSocket, Address, Port) != 0) RaiseError(sockErrConnect, np::LastError());
 
   if (kNtFamily) {
     int error = 0;
