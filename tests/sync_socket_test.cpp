@@ -273,8 +273,23 @@ TEST(SyncSocket, SendBufferSendsAndLengthZeroSendsNothing) {
   EXPECT_EQ(loopback::ReadUpTo(c.peer.Get(), 9, 2000), "<stream/>");
 }
 
+// Sets a signal's handler for one test and puts the old one back.
+class SignalHandler {
+ public:
+  SignalHandler(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action{};
+    action.sa_handler = handler;  // no SA_RESTART: a wait sees EINTR
+    sigaction(signal_, &action, &previous_);
+  }
+  ~SignalHandler() { sigaction(signal_, &previous_, nullptr); }
+
+ private:
+  int signal_;
+  struct sigaction previous_{};
+};
+
 TEST(SyncSocket, SendAfterPeerResetFailsWithoutKillingTheProcess) {
-  auto previous = signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test run
+  SignalHandler pipeGuard(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test run
   Connection c;
   ASSERT_TRUE(c.peer.Valid());
   loopback::CloseWithReset(c.peer);
@@ -285,7 +300,6 @@ TEST(SyncSocket, SendAfterPeerResetFailsWithoutKillingTheProcess) {
     EXPECT_TRUE(e.WinSockError == ECONNRESET || e.WinSockError == EPIPE) << e.WinSockError;
     EXPECT_EQ(std::string(e.what()), "Cannot send data. " + SystemErrorText(e.WinSockError));
   }
-  signal(SIGPIPE, previous);
 }
 
 TEST(SyncSocket, IsConnectedTellsASilentPeerFromAClosedOne) {
@@ -346,9 +360,7 @@ void CountAlarm(int) { ++gAlarms; }
 TEST(SyncSocket, WaitResumesAfterASignal) {
   Connection c;
   ASSERT_TRUE(c.peer.Valid());
-  struct sigaction action{}, previous{};
-  action.sa_handler = CountAlarm;  // no SA_RESTART
-  sigaction(SIGALRM, &action, &previous);
+  SignalHandler alarmGuard(SIGALRM, CountAlarm);
   gAlarms = 0;
   itimerval timer{{0, 0}, {0, 50000}};
   setitimer(ITIMER_REAL, &timer, nullptr);
@@ -357,7 +369,6 @@ TEST(SyncSocket, WaitResumesAfterASignal) {
   EXPECT_GE(MillisecondsSince(start), 350);
   EXPECT_EQ(c.socket.LastWinSockError(), 0);
   EXPECT_EQ(gAlarms, 1);
-  sigaction(SIGALRM, &previous, nullptr);
 }
 
 TEST(SyncSocket, WorksWithDescriptorsAboveTheSelectLimit) {
