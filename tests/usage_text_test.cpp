@@ -59,24 +59,4 @@ TEST(WriteBanner, InnerLinesKeepTheirColumns) {
   EXPECT_EQ(out.Lines[1].substr(1, 29), " Tolvane                     ");
 }
 
-TEST(WriteUsage, ElevenLines) {
-  TRecorder out;
-  WriteUsage(out);
-  const std::vector<std::string> expected = {
-      " Usage:> tolvane.exe -host:<hostname|IP> -port:<port> [-timeout:<timeout>]",
-      "",
-      " Parameters:",
-      "  -host    : XMPP server name or IP address",
-      "  -port    : XMPP port",
-      "  -timeout : communication timeout (msec)",
-      "",
-      " Examples:",
-      "  tolvane -host:xmpp.example.org -port:5222 -timeout:10000",
-      "  tolvane.exe -host:192.168.10.20 -port:5222",
-      "",
-  };
-  EXPECT_EQ(out.Lines, expected);
-  EXPECT_EQ(out.Box, std::vector<bool>(11, false));
-}
-
 }  // namespace
