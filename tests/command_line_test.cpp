@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ struct TRun {
   int ExitCode = -1;
   int Checks = 0;
 
-  TRun(std::vector<std::string> arguments, const TCheckRunner& check = {}) : TRun(ArgumentsFrom(std::move(arguments)), check) {}
+  TRun(std::vector<std::string> arguments, const TCheckRunner& check = {})
+      : TRun(ArgumentsFrom(std::move(arguments)), check) {}
   TRun(const TArguments& arguments, const TCheckRunner& check) {
     ExitCode = RunMainSequence(State, arguments, Out, [&](TFrontEnd& state) {
       ++Checks;

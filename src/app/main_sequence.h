@@ -2,6 +2,7 @@
 // The program's one run, from the command line to the result line.
 
 #include <functional>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/front_end.h"
