@@ -176,3 +176,20 @@ TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
   }
   EXPECT_EQ(sender.LastError, "Winsock error");
 }
+
+// Each stream error used to start a new, nested close of the session; a
+// server that kept sending them could exhaust the stack.
+TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
+  const std::string error = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(error),
+                          Send(error), Send(error), Silent()});
+  TJabberSend probe("", "");
+  probe.ResponseTimeout = 2000;
+  probe.Check("127.0.0.1", server.Port());
+  ASSERT_TRUE(probe.Connected);
+  probe.CloseSession();
+  EXPECT_FALSE(probe.Connected);
+  EXPECT_EQ(probe.ErrorCode, jabberErrUnavailable);
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
+}

@@ -103,7 +103,10 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
   }
   if (Contains(text, kStreamErrorMarker)) {
     const std::string element = GetElement(kStreamErrorName, text);
-    if (Contains(text, kStreamClose)) {
+    // While the session is already being closed, the stream error only ends
+    // the drain: closing it once more from in here would nest a new drain for
+    // every stream error a server sends, until the stack runs out.
+    if (Contains(text, kStreamClose) || Closing) {
       Connected = false;
     } else {
       CloseSession();
@@ -161,12 +164,14 @@ void TJabberSend::CloseSession() {
       TOutBuffer buffer;
       BuildStreamClose(buffer);
       SendStanza(buffer);
+      Closing = true;
       while (Connected) WaitResponse(ResponseTimeout);
     }
   } catch (const std::exception&) {
     // A session that cannot be closed politely is closed all the same.
     Connected = false;
   }
+  Closing = false;
   ProbeMode = false;
   Disconnect();
 }

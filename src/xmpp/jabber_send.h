@@ -62,4 +62,6 @@ class TJabberSend : public TSender {
   void AnalyzeResponse(const std::string& Chunk);
   // Sends one built stanza, waiting for writability without limit.
   void SendStanza(const TOutBuffer& Buffer);
+
+  bool Closing = false;  // CloseSession is draining the server's last replies
 };

@@ -196,7 +196,9 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
     auto ackDeadline = TClock::now() + kAckBound;
     for (;;) {
       int unsent = 0;
-      if (ioctl(fd, SIOCOUTQ, &unsent) != 0 || unsent == 0 || TClock::now() >= ackDeadline) break;
+      if (ioctl(fd, SIOCOUTQ, &unsent) != 0 || unsent == 0 || connection.PeerClosed ||
+          TClock::now() >= ackDeadline)
+        break;
       pump(TClock::now() + milliseconds(1), nullptr);
     }
     pump(TClock::now() + kChunkPause, nullptr);
