@@ -73,8 +73,8 @@ void TJabberSend::Check(const std::string& Host, std::uint16_t Port) {
 void TJabberSend::Connect() {
   try {
     if (Connected) CloseSession();
-    // The liveness test's answer does not matter; it only lets a server that
-    // speaks first be heard before the header goes out.
+    // The liveness test's answer is not needed: a connection that is already
+    // gone shows itself at the first send or receive anyway.
     ConnectSocket(Server, Port);
     TOutBuffer buffer;
     BuildStreamHeader(buffer, Server);
