@@ -1,0 +1,82 @@
+#pragma once
+// The operating system's socket calls, cut down to what TSyncSocket needs.
+//
+// One implementation per platform sits beside this header (platform_posix.cpp,
+// platform_win32.cpp). The calls keep WinSock's shape so that TSyncSocket reads
+// the same on every platform: a call that fails returns kSocketError (or
+// kInvalidSocket) and leaves its number for LastError(); socket types use
+// WinSock's numbering (1 stream, 2 datagram); addresses are IPv4 in network
+// byte order. Nothing here raises.
+
+#include <cstdint>
+#include <string>
+
+namespace netplatform {
+
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+inline constexpr int kSocketError = -1;
+// What the dotted-address parser returns for "not a dotted address"; it is
+// also the bit pattern of 255.255.255.255, which therefore goes to the resolver.
+inline constexpr std::uint32_t kAddressNone = 0xFFFFFFFFu;
+
+// Starts the socket library once for the caller: 0, or the start-up's own
+// error number (it does not set LastError). Each success owes one CleanUp.
+int StartUp();
+// Ends the use that one successful StartUp began.
+void CleanUp();
+
+// Error number of the calling thread's most recent failed socket call.
+int LastError();
+// The system's own, untrimmed text for an error number; false when the
+// system has no text for it.
+bool RawErrorText(int number, std::string& text);
+
+// True on the operating-system family whose timed connect is finished with
+// WaitConnect; the others use a plain Wait for writability. Asked once.
+bool IsNtFamily();
+
+// A new IPv4 socket of the given type, or kInvalidSocket.
+SocketHandle OpenSocket(int socketType);
+// 0 or kSocketError.
+int CloseSocket(SocketHandle s);
+
+// A failed look-up: the resolver's number and, where the resolver numbers its
+// failures apart from the system's errors, its own description. An empty
+// description means the number is a system error number with the usual text.
+struct ResolveFailure {
+  int number = 0;
+  std::string description;
+};
+// The host as a dotted IPv4 address (inet_addr), or kAddressNone.
+std::uint32_t DottedAddress(const std::string& host);
+// IPv4 look-up of a host name; the first address found. On failure fills
+// `failure` and returns false.
+bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure);
+
+// connect() to address:port; 0 or kSocketError.
+int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+// connect() on a non-blocking socket: 0 when the attempt is under way (or
+// already done), kSocketError when it failed at once.
+int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+// Switches non-blocking mode on or off; 0 or kSocketError.
+int SetNonBlocking(SocketHandle s, bool on);
+
+enum class WaitFor { Read, Write };
+// Waits until the socket is readable or writable: 1 ready, 0 time-out,
+// kSocketError on failure. timeoutMs 0 waits without limit; a negative value
+// polls once; anything else is a limit in milliseconds.
+int Wait(SocketHandle s, WaitFor what, int timeoutMs);
+// Waits for a non-blocking connect to finish (the NT-family way): 1 connected,
+// 0 time-out, kSocketError when the wait or the attempt failed, with the
+// number of what failed in `error` (it may be 0 when the system gives none).
+int WaitConnect(SocketHandle s, int timeoutMs, int& error);
+
+// One send() that never raises a signal: bytes sent or kSocketError.
+int Send(SocketHandle s, const void* data, int length);
+// One recv(): bytes received, 0 when the peer has closed, or kSocketError.
+int Receive(SocketHandle s, void* buffer, int length);
+// As Receive, but the bytes stay queued for the next Receive.
+int Peek(SocketHandle s, void* buffer, int length);
+
+}  // namespace netplatform

@@ -1,0 +1,199 @@
+// Socket calls on POSIX systems. Differences from WinSock that this file
+// absorbs: a send to a dropped peer must not raise SIGPIPE; waits use poll so
+// descriptor numbers above FD_SETSIZE work; a signal cuts a wait short, so the
+// wait resumes with the time left; a failed non-blocking connect shows up as
+// writable with SO_ERROR set; resolver errors are not errno values.
+
+#include "net/platform.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace netplatform {
+
+namespace {
+
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+
+// strerror_r comes in two flavours; overloads pick the text out of either.
+[[maybe_unused]] const char* StrerrorResult(int rc, const char* buffer) {
+  return rc == 0 ? buffer : nullptr;  // XSI: 0 or an error number
+}
+[[maybe_unused]] const char* StrerrorResult(const char* text, const char*) {
+  return text;  // GNU: the text, in the buffer or static
+}
+
+// One poll on one descriptor. A signal does not end the wait early: it
+// resumes with the time that is left, measured on a monotonic clock.
+int PollOne(int fd, short events, int timeoutMs, short& revents) {
+  using Clock = std::chrono::steady_clock;
+  const bool unlimited = timeoutMs == 0;
+  const int limit = timeoutMs < 0 ? 0 : timeoutMs;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  for (;;) {
+    int wait = -1;
+    if (!unlimited) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left) : 0;
+    }
+    pollfd p{fd, events, 0};
+    int n = poll(&p, 1, wait);
+    if (n >= 0) {
+      revents = p.revents;
+      return n;
+    }
+    if (errno != EINTR) return kSocketError;
+  }
+}
+
+}  // namespace
+
+int StartUp() { return 0; }
+
+void CleanUp() {}
+
+int LastError() { return errno; }
+
+bool RawErrorText(int number, std::string& text) {
+  char buffer[512];
+  buffer[0] = '\0';
+  const char* found = StrerrorResult(strerror_r(number, buffer, sizeof buffer), buffer);
+  if (found == nullptr) return false;
+  // glibc answers an unknown number with a made-up text rather than a failure.
+  if (std::string(found) == "Unknown error " + std::to_string(number)) return false;
+  text = found;
+  return true;
+}
+
+bool IsNtFamily() { return true; }
+
+SocketHandle OpenSocket(int socketType) {
+  int type = socketType == 1 ? SOCK_STREAM : socketType == 2 ? SOCK_DGRAM : socketType;
+  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}
+
+int CloseSocket(SocketHandle s) { return close(Fd(s)) == 0 ? 0 : kSocketError; }
+
+std::uint32_t DottedAddress(const std::string& host) {
+  return static_cast<std::uint32_t>(inet_addr(host.c_str()));
+}
+
+bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc == 0 && found != nullptr && found->ai_addr != nullptr) {
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return true;
+  }
+  if (found != nullptr) freeaddrinfo(found);
+  if (rc == EAI_SYSTEM && errno != 0) {
+    // The resolver failed in a system call: that call's errno is the cause.
+    failure.number = errno;
+    failure.description.clear();
+    return false;
+  }
+  if (rc == 0) rc = EAI_NONAME;
+  failure.number = rc;
+  failure.description = gai_strerror(rc);
+  return false;
+}
+
+int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  return connect(Fd(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : kSocketError;
+}
+
+int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  if (Connect(s, address, port) == 0 || errno == EINPROGRESS) return 0;
+  return kSocketError;
+}
+
+int SetNonBlocking(SocketHandle s, bool on) {
+  int flags = fcntl(Fd(s), F_GETFL);
+  if (flags < 0) return kSocketError;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(Fd(s), F_SETFL, flags) == 0 ? 0 : kSocketError;
+}
+
+int Wait(SocketHandle s, WaitFor what, int timeoutMs) {
+  short revents = 0;
+  int n = PollOne(Fd(s), what == WaitFor::Read ? POLLIN : POLLOUT, timeoutMs, revents);
+  if (n == 1 && (revents & POLLNVAL)) {
+    errno = EBADF;
+    return kSocketError;
+  }
+  // Error and hang-up count as ready, as select reports them: the next call
+  // on the socket says what happened.
+  return n;
+}
+
+int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
+  error = 0;
+  short revents = 0;
+  int n = PollOne(Fd(s), POLLOUT, timeoutMs, revents);
+  if (n == 0) return 0;
+  if (n < 0) {
+    error = errno;
+    return kSocketError;
+  }
+  int soError = 0;
+  socklen_t length = sizeof soError;
+  if (getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
+    error = errno;
+    return kSocketError;
+  }
+  if (soError != 0) {
+    error = soError;
+    return kSocketError;
+  }
+  // A connect that failed at once has already handed its error to connect()
+  // and leaves SO_ERROR clear; only a peer address proves the connection.
+  sockaddr_in peer{};
+  socklen_t peerLength = sizeof peer;
+  if (getpeername(Fd(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+    error = errno;
+    return kSocketError;
+  }
+  return 1;
+}
+
+int Send(SocketHandle s, const void* data, int length) {
+  for (;;) {
+    ssize_t n = send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return kSocketError;
+  }
+}
+
+namespace {
+int ReceiveWith(SocketHandle s, void* buffer, int length, int flags) {
+  for (;;) {
+    ssize_t n = recv(Fd(s), buffer, static_cast<size_t>(length), flags);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return kSocketError;
+  }
+}
+}  // namespace
+
+int Receive(SocketHandle s, void* buffer, int length) { return ReceiveWith(s, buffer, length, 0); }
+
+int Peek(SocketHandle s, void* buffer, int length) { return ReceiveWith(s, buffer, length, MSG_PEEK); }
+
+}  // namespace netplatform

@@ -1,0 +1,145 @@
+// TSyncSocket's operations, written against the platform layer only.
+
+#include "net/sync_socket.h"
+
+#include "net/system_error.h"
+
+namespace np = netplatform;
+
+namespace {
+
+// The operating-system family decides how a timed connect is finished; the
+// system is asked once, at start-up.
+const bool kNtFamily = np::IsNtFamily();
+
+// How long the NT-family liveness test may wait for pending data.
+constexpr std::int32_t kLivenessWaitMs = 5;
+
+}  // namespace
+
+TSyncSocket::TSyncSocket(std::int32_t SocketType, bool StartWinSock) : FSocketType(SocketType) {
+  if (StartWinSock) {
+    int r = np::StartUp();
+    if (r != 0) RaiseError(sockErrInit, r);
+    FWinSockStarted = true;
+  }
+  FLastWinSockError = 0;
+}
+
+TSyncSocket::~TSyncSocket() {
+  Close();
+  if (FWinSockStarted) np::CleanUp();
+}
+
+void TSyncSocket::Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs) {
+  if (FSocket != np::kInvalidSocket) Close();
+  FSocket = np::OpenSocket(FSocketType);
+  if (FSocket == np::kInvalidSocket) RaiseError(sockErrCreate, np::LastError());
+  FNonBlocking = false;
+
+  // The socket exists before the name is resolved, so a failed look-up
+  // leaves it open but not connected.
+  std::uint32_t address = np::DottedAddress(Host);
+  if (address == np::kAddressNone) {
+    np::ResolveFailure failure;
+    if (!np::LookUpHost(Host, address, failure)) {
+      const std::string& own = failure.description;
+      RaiseError(sockErrResolve, failure.number, own.empty() ? SystemErrorText(failure.number) : own);
+    }
+  }
+
+  if (FSocketType == 2 || TimeoutMs == 0) {
+    if (np::Connect(FSocket, address, Port) != 0) RaiseError(sockErrConnect, np::LastError());
+    FConnected = true;
+  } else {
+    ConnectTimed(address, Port, TimeoutMs);
+  }
+
+  if (FNonBlocking) {
+    if (np::SetNonBlocking(FSocket, false) != 0) RaiseError(sockErrWinSock, np::LastError());
+    FNonBlocking = false;
+  }
+  FLastWinSockError = 0;
+}
+
+// Starts the connect in non-blocking mode and waits for it at most TimeoutMs.
+// The socket is left in non-blocking mode; Connect switches it back.
+void TSyncSocket::ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::int32_t TimeoutMs) {
+  if (np::SetNonBlocking(FSocket, true) != 0) RaiseError(sockErrWinSock, np::LastError());
+  FNonBlocking = true;
+  // The attempt goes on in the background and the wait tells how it ended;
+  // one that fails at once has its reason now and never shows it to the wait.
+  if (np::StartConnect(FSocket, Address, Port) != 0) RaiseError(sockErrConnect, np::LastError());
+
+  if (kNtFamily) {
+    int error = 0;
+    int n = np::WaitConnect(FSocket, TimeoutMs, error);
+    if (n == 0) RaiseError(sockErrConnect, 0);
+    if (n != 1) RaiseError(sockErrConnect, error);
+  } else {
+    if (np::Wait(FSocket, np::WaitFor::Write, TimeoutMs) != 1) RaiseError(sockErrConnect, np::LastError());
+  }
+  FConnected = true;
+}
+
+void TSyncSocket::Close() {
+  if (FSocket != np::kInvalidSocket) {
+    FLastWinSockError = np::CloseSocket(FSocket);
+    FSocket = np::kInvalidSocket;
+  }
+  if (FLastWinSockError != 0) FLastWinSockError = np::LastError();
+  FConnected = false;
+}
+
+bool TSyncSocket::IsConnected() {
+  if (!FConnected || FSocket == np::kInvalidSocket) return false;
+  int n = np::Wait(FSocket, np::WaitFor::Read, kLivenessWaitMs);
+  if (n == 0) return true;  // nothing pending: alive
+  if (n != 1) return false;
+  char probe[2];
+  int r = PeekOnTest ? np::Peek(FSocket, probe, sizeof probe) : np::Receive(FSocket, probe, sizeof probe);
+  return r > 0;
+}
+
+bool TSyncSocket::WaitForRead(std::int32_t TimeoutMs) { return WaitFor(np::WaitFor::Read, TimeoutMs); }
+
+bool TSyncSocket::WaitForWrite(std::int32_t TimeoutMs) { return WaitFor(np::WaitFor::Write, TimeoutMs); }
+
+bool TSyncSocket::WaitFor(np::WaitFor What, std::int32_t TimeoutMs) {
+  int n = np::Wait(FSocket, What, TimeoutMs);
+  FLastWinSockError = n == np::kSocketError ? np::LastError() : 0;
+  return n == 1;
+}
+
+void TSyncSocket::SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs) {
+  if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
+  if (Length <= 0) return;  // a negative length is never passed; it sends nothing
+  if (!WaitForWrite(TimeoutMs)) RaiseError(sockErrSend, FLastWinSockError);
+  if (np::Send(FSocket, Data, Length) == np::kSocketError) RaiseError(sockErrSend, np::LastError());
+}
+
+void TSyncSocket::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
+  // A failure leaves Text empty rather than holding a buffer of zero bytes.
+  Text.clear();
+  if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
+  if (!WaitForRead(TimeoutMs)) RaiseError(sockErrRead, FLastWinSockError);
+  Text.resize(kReceiveSize);
+  int n = np::Receive(FSocket, Text.data(), kReceiveSize);
+  if (n == np::kSocketError) {
+    int error = np::LastError();
+    Text.clear();
+    RaiseError(sockErrRead, error);
+  }
+  Text.resize(static_cast<std::size_t>(n));
+  if (n == 0) RaiseError(sockErrRead, 0);
+}
+
+void TSyncSocket::RaiseError(std::int32_t Code, std::int32_t WinSockError) {
+  RaiseError(Code, WinSockError, WinSockError != 0 ? SystemErrorText(WinSockError) : std::string());
+}
+
+void TSyncSocket::RaiseError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description) {
+  FLastErrorCode = Code;
+  FLastWinSockError = WinSockError;
+  throw EVHSyncSockError(Code, WinSockError, WinSockError != 0 ? Description : std::string());
+}

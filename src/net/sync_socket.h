@@ -1,0 +1,75 @@
+#pragma once
+// TSyncSocket: an IPv4 TCP client socket whose operations block the caller,
+// each bounded by a time-out in milliseconds passed per call (0 waits without
+// limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
+// the failed step; no failure closes the socket, the owner decides that.
+
+#include <cstdint>
+#include <string>
+
+#include "net/platform.h"
+#include "net/sock_error.h"
+
+class TSyncSocket {
+ public:
+  // SocketType 1 is a stream socket, 2 a datagram socket. With StartWinSock
+  // the object starts the socket library and ends its use again when it is
+  // destroyed; raises sockErrInit when the library cannot be started.
+  TSyncSocket(std::int32_t SocketType, bool StartWinSock);
+  // Closes the socket and ends this object's use of the socket library.
+  virtual ~TSyncSocket();
+
+  TSyncSocket(const TSyncSocket&) = delete;
+  TSyncSocket& operator=(const TSyncSocket&) = delete;
+
+  // Closes any open socket, creates a new one and connects it to Host (dotted
+  // IPv4 address or name) and Port. TimeoutMs 0 is a plain blocking connect;
+  // any other value bounds the connect by switching to non-blocking mode.
+  void Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
+  // Closes the socket if there is one; never raises.
+  void Close();
+  // Liveness test that costs at most 5 ms: false before Connect, after Close
+  // and once the peer has closed. Without PeekOnTest it consumes up to 2
+  // received bytes.
+  bool IsConnected();
+  // True when the socket becomes readable (writable) within TimeoutMs.
+  bool WaitForRead(std::int32_t TimeoutMs);
+  bool WaitForWrite(std::int32_t TimeoutMs);
+  // Waits for writability, then one send of Data; a short send is not resent.
+  void SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs);
+  // Replaces Text with what one receive delivers, at most 20480 bytes; waits
+  // for data at most TimeoutMs. A closed peer raises sockErrRead.
+  void ReceiveText(std::int32_t TimeoutMs, std::string& Text);
+
+  // IsConnected peeks at pending bytes instead of consuming them.
+  bool PeekOnTest = false;
+
+  // Read access to the state, for owners that need it and for tests.
+  bool Connected() const { return FConnected; }
+  netplatform::SocketHandle Socket() const { return FSocket; }
+  std::int32_t SocketType() const { return FSocketType; }
+  std::int32_t LastErrorCode() const { return FLastErrorCode; }
+  std::int32_t LastWinSockError() const { return FLastWinSockError; }
+  bool NonBlocking() const { return FNonBlocking; }
+  bool WinSockStarted() const { return FWinSockStarted; }
+
+  // Largest chunk one ReceiveText returns.
+  static constexpr std::int32_t kReceiveSize = 20480;
+
+ private:
+  bool WaitFor(netplatform::WaitFor What, std::int32_t TimeoutMs);
+  void ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::int32_t TimeoutMs);
+  // Records Code and WinSockError and raises; the description is the
+  // system's text for WinSockError, or empty when it is 0.
+  [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError);
+  // As above with a description the caller has (a resolver's own text).
+  [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description);
+
+  bool FConnected = false;
+  netplatform::SocketHandle FSocket = netplatform::kInvalidSocket;
+  std::int32_t FSocketType;
+  std::int32_t FLastErrorCode = 0;
+  std::int32_t FLastWinSockError = 0;
+  bool FNonBlocking = false;
+  bool FWinSockStarted = false;
+};

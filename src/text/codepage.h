@@ -1,0 +1,13 @@
+#pragma once
+// Conversions between 8-bit text in the system's ANSI code page and wide
+// (UTF-16) text. On POSIX the code page is ISO-8859-1; on Windows it is the
+// system's CP_ACP.
+
+#include <string>
+
+// Widens Text: each byte becomes the character the code page gives it.
+std::u16string AnsiToWide(const std::string& Text);
+
+// Narrows Text: a character the code page cannot represent becomes the code
+// page's default character ("?").
+std::string WideToAnsi(const std::u16string& Text);

@@ -1,0 +1,105 @@
+#include "text/xml_text.h"
+
+#include <algorithm>
+
+namespace {
+
+bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Codes 0 to 32: what the child-name scan trims from both ends.
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Where the attribute value behind Name at position at begins (just after
+// its opening quote), or npos when Name does not stand as an attribute name
+// there.
+std::string::size_type ValueStart(const std::string& Text, std::string::size_type at,
+                                  std::string::size_type nameLength, char& quote) {
+  if (at == 0 || !IsWhiteSpace(Text[at - 1])) return std::string::npos;
+  std::string::size_type i = at + nameLength;
+  while (i < Text.size() && IsWhiteSpace(Text[i])) ++i;
+  if (i >= Text.size() || Text[i] != '=') return std::string::npos;
+  ++i;
+  while (i < Text.size() && IsWhiteSpace(Text[i])) ++i;
+  if (i >= Text.size() || (Text[i] != '\'' && Text[i] != '"')) return std::string::npos;
+  quote = Text[i];
+  return i + 1;
+}
+
+}  // namespace
+
+std::string XmlEscape(const std::string& Text) {
+  std::string result;
+  result.reserve(Text.size());
+  for (const char c : Text) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (b) {
+      case '"': result += "&quot;"; break;
+      case '&': result += "&amp;"; break;
+      case '<': result += "&lt;"; break;
+      case '>': result += "&gt;"; break;
+      default:
+        if (b >= 160) {
+          result += "&#";
+          result += std::to_string(b);
+          result += ';';
+        } else {
+          result += c;
+        }
+    }
+  }
+  return result;
+}
+
+std::string Latin1ToUtf8(const std::string& Text) {
+  std::string result;
+  result.reserve(Text.size() * 2);
+  for (const char c : Text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 128) {
+      result += c;
+    } else {
+      result += static_cast<char>(192 + (b >> 6));
+      result += static_cast<char>(128 + (b & 63));
+    }
+  }
+  return result;
+}
+
+std::string GetAttribute(const std::string& Name, const std::string& Text) {
+  if (Name.empty()) return {};
+  // A bare search would also find the name inside another word or value
+  // ("id" in from='android.example.org'), so every occurrence is checked for
+  // standing as an attribute name until the first one that does.
+  for (auto at = Text.find(Name); at != std::string::npos; at = Text.find(Name, at + 1)) {
+    char quote = 0;
+    const auto start = ValueStart(Text, at, Name.size(), quote);
+    if (start == std::string::npos) continue;
+    const auto end = Text.find(quote, start);
+    if (end == std::string::npos) return {};
+    return Text.substr(start, end - start);
+  }
+  return {};
+}
+
+std::string GetElement(const std::string& Name, const std::string& Text) {
+  const auto start = Text.find("<" + Name);
+  const std::string endTag = "</" + Name + ">";
+  const auto end = Text.find(endTag);
+  if (start == std::string::npos || end == std::string::npos || end <= start) return {};
+  return Text.substr(start, end + endTag.size() - start);
+}
+
+std::string GetFirstChildName(const std::string& Text) {
+  const auto close = Text.find('>');
+  std::string::size_type first = close == std::string::npos ? 0 : close + 1;
+  std::string::size_type last = Text.size();
+  while (first < last && IsBlankOrControl(Text[first])) ++first;
+  while (last > first && IsBlankOrControl(Text[last - 1])) --last;
+  if (first == last || Text[first] != '<') return {};
+  // An end tag right after the start tag means the element has no child.
+  if (first + 1 < last && Text[first + 1] == '/') return {};
+  const std::string part = Text.substr(first + 1, last - first - 1);
+  std::string::size_type stop = part.size();
+  for (const char* delimiter : {" ", ">", "/>", "\r", "\n"}) stop = std::min(stop, part.find(delimiter));
+  return part.substr(0, stop);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The builders of every stanza the XMPP session sends. Each empties the
+// buffer and fills it with exactly one stanza, ready for one send. Values
+// placed inside attributes are escaped for their apostrophe delimiters as
+// well; element content is escaped with XmlEscape.
+
+#include <cstdint>
+#include <string>
+
+#include "text/out_buffer.h"
+
+// The client stream header addressed to Server, without version or sender;
+// the stream element is left open.
+void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server);
+
+// A jabber:iq:auth query of type IqType with id "sw_<Counter>". With an empty
+// DigestSource it asks for the login fields; otherwise it carries the SHA-1
+// of DigestSource (stream id followed by password) and the resource. Counter
+// is incremented afterwards, wrapping from 65535 to 0.
+void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::string& DigestSource,
+                    std::uint16_t& Counter, const std::string& IqType);
+
+// The stream close, the same 16 bytes every time.
+void BuildStreamClose(TOutBuffer& Buffer);
+
+// A message to Recipient with id "mir_sw_<Counter>" that asks for offline
+// and delivered events. The body is cut to its first 4096 bytes, and further
+// by whole bytes until the complete stanza fits the buffer. Counter is
+// incremented afterwards, wrapping from 65535 to 0.
+void BuildMessage(TOutBuffer& Buffer, const std::string& Recipient, const std::string& Body,
+                  std::uint16_t& Counter);

@@ -1,0 +1,140 @@
+#include "xmpp/stanzas.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Contents(const TOutBuffer& Buffer) { return std::string(Buffer.Data, Buffer.Len); }
+
+std::string Repeat(const std::string& Piece, std::size_t Times) {
+  std::string result;
+  for (std::size_t i = 0; i < Times; ++i) result += Piece;
+  return result;
+}
+
+const std::string HeaderFront = "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='";
+const std::string HeaderBack = "' xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams'>";
+const std::string QueryFront = "'><query xmlns='jabber:iq:auth'><username>";
+const std::string DigestBack = "</digest><resource>Sentrowl</resource></query></iq>";
+const std::string MessageFront = "<message from='monitor@example.org' to='";
+const std::string MessageBack = "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
+
+// What a sender sends over one full login and message, on one counter.
+TEST(Stanzas, LoginAndMessageShareTheCounter) {
+  TOutBuffer buffer;
+  std::uint16_t counter = 0;
+
+  BuildStreamHeader(buffer, "example.org");
+  EXPECT_EQ(Contents(buffer), HeaderFront + "example.org" + HeaderBack);
+
+  BuildAuthQuery(buffer, "alice", "", counter, "get");
+  EXPECT_EQ(Contents(buffer), "<iq type='get' id='sw_0" + QueryFront + "alice</username></query></iq>");
+  EXPECT_EQ(counter, 1);
+
+  BuildAuthQuery(buffer, "alice", "3f9a1b2csecret", counter, "set");
+  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_1" + QueryFront +
+                                  "alice</username><digest>07d04d4459ec26a41e0dfa4d1c68079a5847561b" + DigestBack);
+  EXPECT_EQ(counter, 2);
+
+  BuildMessage(buffer, "bob@example.net", "hi <there>", counter);
+  EXPECT_EQ(Contents(buffer), MessageFront + "bob@example.net' type='normal' id='mir_sw_2'><body>hi &lt;there&gt;" +
+                                  MessageBack);
+  EXPECT_EQ(counter, 3);
+
+  for (int i = 0; i < 2; ++i) {
+    BuildStreamClose(buffer);
+    EXPECT_EQ(Contents(buffer), "</stream:stream>");
+    EXPECT_EQ(buffer.Len, 16);
+  }
+  EXPECT_EQ(counter, 3);
+}
+
+TEST(Stanzas, CounterWrapsAfter65535) {
+  TOutBuffer buffer;
+  std::uint16_t counter = 65535;
+  BuildAuthQuery(buffer, "u", "", counter, "get");
+  EXPECT_NE(Contents(buffer).find("id='sw_65535'"), std::string::npos);
+  EXPECT_EQ(counter, 0);
+  BuildAuthQuery(buffer, "u", "", counter, "get");
+  EXPECT_NE(Contents(buffer).find("id='sw_0'"), std::string::npos);
+
+  counter = 65535;
+  BuildMessage(buffer, "r@x", "b", counter);
+  EXPECT_NE(Contents(buffer).find("id='mir_sw_65535'"), std::string::npos);
+  EXPECT_EQ(counter, 0);
+  BuildMessage(buffer, "r@x", "b", counter);
+  EXPECT_NE(Contents(buffer).find("id='mir_sw_0'"), std::string::npos);
+}
+
+// Attribute values are delimited by apostrophes, so they also escape "'";
+// element content keeps the plain escape.
+TEST(Stanzas, InsertedValuesAreEscaped) {
+  TOutBuffer buffer;
+  std::uint16_t counter = 7;
+
+  BuildStreamHeader(buffer, "a&b'c<d>\"");
+  EXPECT_EQ(Contents(buffer), HeaderFront + "a&amp;b&apos;c&lt;d&gt;&quot;" + HeaderBack);
+
+  BuildAuthQuery(buffer, "o'k<&>", "", counter, "g'et");
+  EXPECT_EQ(Contents(buffer), "<iq type='g&apos;et' id='sw_7" + QueryFront + "o'k&lt;&amp;&gt;</username></query></iq>");
+
+  BuildMessage(buffer, "o'neil&co<x>@example.net", "it's \xE9", counter);
+  EXPECT_EQ(Contents(buffer), MessageFront + "o&apos;neil&amp;co&lt;x&gt;@example.net' type='normal' id='mir_sw_8'>"
+                                             "<body>it's &#233;" + MessageBack);
+}
+
+// The digest is taken over the UTF-8 form of stream id and password; the
+// rest of the query comes back through the code page byte for byte.
+TEST(Stanzas, DigestQueryKeepsItsBytes) {
+  TOutBuffer buffer;
+  std::uint16_t counter = 0;
+  BuildAuthQuery(buffer, "caf\xE9\x85", "c0ffee\xE9t\xE9", counter, "set");
+  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_0" + QueryFront +
+                                  "caf&#233;\x85</username><digest>a902eac394ebdd3fc1318d867549d406556df172" +
+                                  DigestBack);
+}
+
+TEST(Stanzas, MessageBodyCut) {
+  const std::string recipient = "bob@example.net";
+  const std::string front = MessageFront + recipient + "' type='normal' id='mir_sw_0'><body>";
+  const std::size_t room = 8192 - front.size() - MessageBack.size();
+  // Fills the room to 3 bytes short, so neither the "&" after it (5 bytes
+  // escaped) nor anything behind the "&" may follow.
+  const std::size_t wide = (room - 3) / 6;
+  const std::size_t narrow = room - 3 - 6 * wide;
+
+  struct Case {
+    const char* Name;
+    std::string Body;
+    std::string ExpectedBody;
+  };
+  const Case cases[] = {
+      {"first 4096 bytes", std::string(5000, 'a'), std::string(4096, 'a')},
+      {"exactly 4096 bytes", std::string(4096, 'a'), std::string(4096, 'a')},
+      {"escapes kept whole", std::string(4096, '&'), Repeat("&amp;", room / 5)},
+      {"shortened from the end",
+       std::string(wide, '\xE9') + std::string(narrow, 'a') + "&aaa",
+       Repeat("&#233;", wide) + std::string(narrow, 'a')},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TOutBuffer buffer;
+    std::uint16_t counter = 0;
+    BuildMessage(buffer, recipient, c.Body, counter);
+    EXPECT_EQ(Contents(buffer), front + c.ExpectedBody + MessageBack);
+    EXPECT_LE(buffer.Len, 8192);
+  }
+}
+
+// Only the message makes room for itself; other stanzas keep the buffer's
+// plain cut.
+TEST(Stanzas, OverlongHeaderIsCutByTheBuffer) {
+  TOutBuffer buffer;
+  BuildStreamHeader(buffer, std::string(9000, 's'));
+  EXPECT_EQ(Contents(buffer), HeaderFront + std::string(8192 - HeaderFront.size(), 's'));
+}
+
+}  // namespace
