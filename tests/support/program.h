@@ -51,3 +51,11 @@ const std::vector<std::string>& ProgramCommand();
 
 // Runs the program under test.
 TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options = {});
+
+// Whether the program under test is a Windows build (its file ends in .exe).
+bool ProgramIsWindowsBuild();
+
+// Runs a Windows build with `line` as its whole raw command line, its own
+// name at the start included, through tolvane_raw_launch.exe beside it.
+// Throws std::runtime_error for a build that takes its arguments split.
+TProgramRun RunTolvaneRawLine(const std::string& line, const TProgramOptions& options = {});

@@ -197,3 +197,24 @@ const std::vector<std::string>& ProgramCommand() { return g_program_command; }
 TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options) {
   return RunProgram(ProgramCommand(), arguments, options);
 }
+
+bool ProgramIsWindowsBuild() {
+  const std::vector<std::string>& command = ProgramCommand();
+  const std::string_view suffix = ".exe";
+  return !command.empty() && command.back().size() > suffix.size() &&
+         std::string_view(command.back()).substr(command.back().size() - suffix.size()) == suffix;
+}
+
+TProgramRun RunTolvaneRawLine(const std::string& line, const TProgramOptions& options) {
+  if (!ProgramIsWindowsBuild()) throw std::runtime_error("only a Windows build reads a raw command line");
+  std::vector<std::string> command = ProgramCommand();
+  std::string program = command.back();
+  if (program[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) Fail("getcwd");
+    program = std::string(cwd) + "/" + program;
+    free(cwd);
+  }
+  command.back() = program.substr(0, program.rfind('/') + 1) + "tolvane_raw_launch.exe";
+  return RunProgram(command, {program, line}, options);
+}
