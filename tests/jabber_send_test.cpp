@@ -193,3 +193,46 @@ TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
   ASSERT_TRUE(server.WaitFinished(0, 5s));
   EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
 }
+
+// Chunks that settle nothing must not hold a wait past its time-out: not the
+// probe's, not the close's, not a message's confirmation.
+TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto since = [&] { return std::chrono::steady_clock::now() - start; };
+  {
+    TScript steps{WaitFor(kHeaderEnd)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_EQ(probe.LastError, "Cannot read data");
+    EXPECT_LT(since(), 3s);
+  }
+  {
+    TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    ASSERT_TRUE(probe.Connected) << probe.LastError;
+    const auto closing = std::chrono::steady_clock::now();
+    probe.CloseSession();
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+  }
+  {
+    TScriptedServer server(LoginThen(Chatter(6s)));
+    auto sender = LoggedIn(server);
+    sender->ConfirmTimeout = 500;
+    const auto sending = std::chrono::steady_clock::now();
+    sender->SendMessage("bob@localhost", "hello");
+    EXPECT_EQ(sender->LastError, "Message has not been confirmed");
+    EXPECT_TRUE(sender->Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - sending, 3s);
+  }
+}

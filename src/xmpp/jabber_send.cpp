@@ -1,5 +1,6 @@
 #include "xmpp/jabber_send.h"
 
+#include <chrono>
 #include <exception>
 
 #include "net/sock_error.h"
@@ -49,6 +50,32 @@ std::string TrimControls(const std::string& Text) {
   return Text.substr(first, last - first);
 }
 
+// Bounds a whole wait for replies, not just each chunk: a server that keeps
+// sending chunks which settle nothing (messages for someone else, say) would
+// otherwise start the time-out anew with every chunk and hold the check for
+// ever. Each receive gets what is left of the time-out; 0 and below keep the
+// socket's own meaning (no limit, immediate poll).
+class TReplyDeadline {
+ public:
+  explicit TReplyDeadline(std::int32_t TimeoutMs)
+      : FTimeoutMs(TimeoutMs), FStart(std::chrono::steady_clock::now()) {}
+
+  // The time-out for the next receive. Raises the read time-out itself once
+  // nothing is left, as the receive would have.
+  std::int32_t Next() const {
+    if (FTimeoutMs <= 0) return FTimeoutMs;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - FStart)
+                             .count();
+    if (elapsed >= FTimeoutMs) throw EVHSyncSockError(sockErrRead, 0, "");
+    return static_cast<std::int32_t>(FTimeoutMs - elapsed);
+  }
+
+ private:
+  std::int32_t FTimeoutMs;
+  std::chrono::steady_clock::time_point FStart;
+};
+
 }  // namespace
 
 TJabberSend::TJabberSend(const std::string& UserName, const std::string& Password)
@@ -79,7 +106,8 @@ void TJabberSend::Connect() {
     TOutBuffer buffer;
     BuildStreamHeader(buffer, Server);
     SendStanza(buffer);
-    while (!Connected) WaitResponse(ResponseTimeout);
+    const TReplyDeadline deadline(ResponseTimeout);
+    while (!Connected) WaitResponse(deadline.Next());
   } catch (...) {
     Disconnect();
     throw;
@@ -165,7 +193,8 @@ void TJabberSend::CloseSession() {
       BuildStreamClose(buffer);
       SendStanza(buffer);
       Closing = true;
-      while (Connected) WaitResponse(ResponseTimeout);
+      const TReplyDeadline deadline(ResponseTimeout);
+      while (Connected) WaitResponse(deadline.Next());
     }
   } catch (const std::exception&) {
     // A session that cannot be closed politely is closed all the same.
@@ -185,7 +214,8 @@ void TJabberSend::SendMessage(const std::string& Recipient, const std::string& B
     TOutBuffer buffer;
     BuildMessage(buffer, Recipient, Body, StanzaCounter);
     SendStanza(buffer);
-    while (!Confirmed) WaitResponse(ConfirmTimeout);
+    const TReplyDeadline deadline(ConfirmTimeout);
+    while (!Confirmed) WaitResponse(deadline.Next());
   } catch (const EVHSyncSockError& failure) {
     if (failure.Code != sockErrRead) {
       LastError = failure.what();
