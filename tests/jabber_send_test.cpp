@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "net/sock_error.h"
+#include "support/login.h"
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
 #include "xmpp/jabber_send_error.h"
@@ -16,6 +17,8 @@
 using namespace std::chrono_literals;
 using namespace script;
 using namespace xmpp_replies;
+using login::LoggedIn;
+using login::LoginThen;
 
 namespace {
 
@@ -26,27 +29,6 @@ const std::string kGetQuery =
 const std::string kSetQuery =
     "<iq type='set' id='sw_1'><query xmlns='jabber:iq:auth'><username>alice</username>"
     "<digest>de0a408ef519cd62e7379039634152874895c50c</digest><resource>Sentrowl</resource></query></iq>";
-const std::string kAuthFields =
-    "<iq type='result' id='sw_0'><query xmlns='jabber:iq:auth'><username/><digest/><resource/></query></iq>";
-const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
-
-// A server that lets one user log in, then plays `more`.
-TScript LoginThen(std::vector<TScriptStep> more) {
-  TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(kAuthFields),
-                WaitFor("</iq>"), Send(kAuthDone)};
-  steps.insert(steps.end(), more.begin(), more.end());
-  return steps;
-}
-
-std::unique_ptr<TJabberSend> LoggedIn(const TScriptedServer& server) {
-  auto sender = std::make_unique<TJabberSend>("alice", "secret");
-  sender->Server = "127.0.0.1";
-  sender->Port = server.Port();
-  sender->ResponseTimeout = 5000;
-  sender->Connect();
-  return sender;
-}
-
 // The message event a recipient's server sends back.
 std::string Event(const std::string& from, const std::string& to, const std::string& events) {
   return "<message from='" + from + "' to='" + to + "'><x xmlns='jabber:x:event'>" + events +

@@ -5,6 +5,7 @@
 
 #include "net/sock_error.h"
 #include "text/out_buffer.h"
+#include "text/trim.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
 #include "xmpp/stanzas.h"
@@ -40,14 +41,6 @@ constexpr const char* kSet = "set";
 // empty account or recipient never matches a reply.
 bool Contains(const std::string& Text, const std::string& Part) {
   return !Part.empty() && Text.find(Part) != std::string::npos;
-}
-
-// Text without the white space and control bytes (0 to 32) at its ends.
-std::string TrimControls(const std::string& Text) {
-  size_t first = 0, last = Text.size();
-  while (first < last && static_cast<unsigned char>(Text[first]) <= 32) ++first;
-  while (last > first && static_cast<unsigned char>(Text[last - 1]) <= 32) --last;
-  return Text.substr(first, last - first);
 }
 
 // Bounds a whole wait for replies, not just each chunk: a server that keeps
@@ -125,7 +118,7 @@ void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
 // over its stream header; "jabber:iq:auth" is tested before "result" because
 // the answer to the "get" query carries both.
 void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
-  const std::string text = TrimControls(Chunk);
+  const std::string text = TrimControlChars(Chunk);
   if (Contains(text, kErrorMarker)) {
     RaiseServerError(GetElement(kErrorName, text));
   }
