@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "net/sock_error.h"
+#include "support/login.h"
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
 #include "xmpp/jabber_send_error.h"
@@ -16,6 +17,8 @@
 using namespace std::chrono_literals;
 using namespace script;
 using namespace xmpp_replies;
+using login::LoggedIn;
+using login::LoginThen;
 
 namespace {
 
@@ -26,27 +29,6 @@ const std::string kGetQuery =
 const std::string kSetQuery =
     "<iq type='set' id='sw_1'><query xmlns='jabber:iq:auth'><username>alice</username>"
     "<digest>de0a408ef519cd62e7379039634152874895c50c</digest><resource>Sentrowl</resource></query></iq>";
-const std::string kAuthFields =
-    "<iq type='result' id='sw_0'><query xmlns='jabber:iq:auth'><username/><digest/><resource/></query></iq>";
-const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
-
-// A server that lets one user log in, then plays `more`.
-TScript LoginThen(std::vector<TScriptStep> more) {
-  TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(kAuthFields),
-                WaitFor("</iq>"), Send(kAuthDone)};
-  steps.insert(steps.end(), more.begin(), more.end());
-  return steps;
-}
-
-std::unique_ptr<TJabberSend> LoggedIn(const TScriptedServer& server) {
-  auto sender = std::make_unique<TJabberSend>("alice", "secret");
-  sender->Server = "127.0.0.1";
-  sender->Port = server.Port();
-  sender->ResponseTimeout = 5000;
-  sender->Connect();
-  return sender;
-}
-
 // The message event a recipient's server sends back.
 std::string Event(const std::string& from, const std::string& to, const std::string& events) {
   return "<message from='" + from + "' to='" + to + "'><x xmlns='jabber:x:event'>" + events +
@@ -192,4 +174,47 @@ TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
   EXPECT_EQ(probe.ErrorCode, jabberErrUnavailable);
   ASSERT_TRUE(server.WaitFinished(0, 5s));
   EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
+}
+
+// Chunks that settle nothing must not hold a wait past its time-out: not the
+// probe's, not the close's, not a message's confirmation.
+TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto since = [&] { return std::chrono::steady_clock::now() - start; };
+  {
+    TScript steps{WaitFor(kHeaderEnd)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_EQ(probe.LastError, "Cannot read data");
+    EXPECT_LT(since(), 3s);
+  }
+  {
+    TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    ASSERT_TRUE(probe.Connected) << probe.LastError;
+    const auto closing = std::chrono::steady_clock::now();
+    probe.CloseSession();
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+  }
+  {
+    TScriptedServer server(LoginThen(Chatter(6s)));
+    auto sender = LoggedIn(server);
+    sender->ConfirmTimeout = 500;
+    const auto sending = std::chrono::steady_clock::now();
+    sender->SendMessage("bob@localhost", "hello");
+    EXPECT_EQ(sender->LastError, "Message has not been confirmed");
+    EXPECT_TRUE(sender->Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - sending, 3s);
+  }
 }

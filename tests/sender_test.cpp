@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "support/login.h"
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
 #include "xmpp/jabber_send.h"
@@ -14,32 +15,8 @@
 using namespace std::chrono_literals;
 using namespace script;
 using namespace xmpp_replies;
-
-namespace {
-
-// A server that lets any user log in (it answers whatever query arrives),
-// then plays `more`.
-TScript LoginThen(std::vector<TScriptStep> more) {
-  TScript steps{WaitFor(kHeaderEnd),
-                Send(kServerHeader),
-                WaitFor("</iq>"),
-                Send("<iq type='result'><query xmlns='jabber:iq:auth'><username/><digest/><resource/></query></iq>"),
-                WaitFor("</iq>"),
-                Send("<iq type='result'/>")};
-  steps.insert(steps.end(), more.begin(), more.end());
-  return steps;
-}
-
-std::unique_ptr<TJabberSend> LoggedIn(const TScriptedServer& server) {
-  auto sender = std::make_unique<TJabberSend>("alice", "secret");
-  sender->Server = "127.0.0.1";
-  sender->Port = server.Port();
-  sender->ResponseTimeout = 5000;
-  sender->Connect();
-  return sender;
-}
-
-}  // namespace
+using login::LoggedIn;
+using login::LoginThen;
 
 // With nothing new, or only a new password, an open session stays as it is
 // and the server hears nothing more.

@@ -1,9 +1,11 @@
 #include "xmpp/jabber_send.h"
 
+#include <chrono>
 #include <exception>
 
 #include "net/sock_error.h"
 #include "text/out_buffer.h"
+#include "text/trim.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
 #include "xmpp/stanzas.h"
@@ -41,13 +43,31 @@ bool Contains(const std::string& Text, const std::string& Part) {
   return !Part.empty() && Text.find(Part) != std::string::npos;
 }
 
-// Text without the white space and control bytes (0 to 32) at its ends.
-std::string TrimControls(const std::string& Text) {
-  size_t first = 0, last = Text.size();
-  while (first < last && static_cast<unsigned char>(Text[first]) <= 32) ++first;
-  while (last > first && static_cast<unsigned char>(Text[last - 1]) <= 32) --last;
-  return Text.substr(first, last - first);
-}
+// Bounds a whole wait for replies, not just each chunk: a server that keeps
+// sending chunks which settle nothing (messages for someone else, say) would
+// otherwise start the time-out anew with every chunk and hold the check for
+// ever. Each receive gets what is left of the time-out; 0 and below keep the
+// socket's own meaning (no limit, immediate poll).
+class TReplyDeadline {
+ public:
+  explicit TReplyDeadline(std::int32_t TimeoutMs)
+      : FTimeoutMs(TimeoutMs), FStart(std::chrono::steady_clock::now()) {}
+
+  // The time-out for the next receive. Raises the read time-out itself once
+  // nothing is left, as the receive would have.
+  std::int32_t Next() const {
+    if (FTimeoutMs <= 0) return FTimeoutMs;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - FStart)
+                             .count();
+    if (elapsed >= FTimeoutMs) throw EVHSyncSockError(sockErrRead, 0, "");
+    return static_cast<std::int32_t>(FTimeoutMs - elapsed);
+  }
+
+ private:
+  std::int32_t FTimeoutMs;
+  std::chrono::steady_clock::time_point FStart;
+};
 
 }  // namespace
 
@@ -79,7 +99,8 @@ void TJabberSend::Connect() {
     TOutBuffer buffer;
     BuildStreamHeader(buffer, Server);
     SendStanza(buffer);
-    while (!Connected) WaitResponse(ResponseTimeout);
+    const TReplyDeadline deadline(ResponseTimeout);
+    while (!Connected) WaitResponse(deadline.Next());
   } catch (...) {
     Disconnect();
     throw;
@@ -97,7 +118,7 @@ void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
 // over its stream header; "jabber:iq:auth" is tested before "result" because
 // the answer to the "get" query carries both.
 void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
-  const std::string text = TrimControls(Chunk);
+  const std::string text = TrimControlChars(Chunk);
   if (Contains(text, kErrorMarker)) {
     RaiseServerError(GetElement(kErrorName, text));
   }
@@ -165,7 +186,8 @@ void TJabberSend::CloseSession() {
       BuildStreamClose(buffer);
       SendStanza(buffer);
       Closing = true;
-      while (Connected) WaitResponse(ResponseTimeout);
+      const TReplyDeadline deadline(ResponseTimeout);
+      while (Connected) WaitResponse(deadline.Next());
     }
   } catch (const std::exception&) {
     // A session that cannot be closed politely is closed all the same.
@@ -185,7 +207,8 @@ void TJabberSend::SendMessage(const std::string& Recipient, const std::string& B
     TOutBuffer buffer;
     BuildMessage(buffer, Recipient, Body, StanzaCounter);
     SendStanza(buffer);
-    while (!Confirmed) WaitResponse(ConfirmTimeout);
+    const TReplyDeadline deadline(ConfirmTimeout);
+    while (!Confirmed) WaitResponse(deadline.Next());
   } catch (const EVHSyncSockError& failure) {
     if (failure.Code != sockErrRead) {
       LastError = failure.what();

@@ -72,6 +72,20 @@ TEST(Check, ServerThatNeverClosesItsStreamIsAliveAndHeldOneTimeOut) {
   EXPECT_LT(run.WallTime, 2000ms);
 }
 
+// A server that keeps talking without ever answering the stream header is
+// as good as a silent one: the check ends at its time-out.
+TEST(Check, ServerThatChattersWithoutAnsweringEndsAtTheTimeOut) {
+  TScript steps{WaitFor(kHeaderEnd)};
+  const auto chatter = Chatter(6s);
+  steps.insert(steps.end(), chatter.begin(), chatter.end());
+  TScriptedServer server(steps);
+  const TProgramRun run = RunTolvane(Probe(server.Port(), "500"));
+  EXPECT_EQ(run.Output, "ScriptRes:Bad:Cannot read data\r\n");
+  EXPECT_TRUE(run.ExitedWith(1)) << run.ExitCode;
+  EXPECT_GE(run.WallTime, 500ms);
+  EXPECT_LT(run.WallTime, 3000ms);
+}
+
 TEST(Check, NothingListening) {
   loopback::RefusedPort refused;
   const TProgramRun run = RunTolvane(Probe(refused.Port()));
