@@ -1,0 +1,40 @@
+#include "app/console.h"
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+#include <langinfo.h>
+#include <unistd.h>
+
+std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
+  if (argc < 1) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void PrepareStdOut() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool StdOutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool TerminalUsesUtf8() {
+  // Consult the user's locale for its character set only, then put the
+  // program's own "C" locale back so nothing else changes behaviour.
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = current ? current : "C";
+  bool utf8 = false;
+  if (std::setlocale(LC_CTYPE, "")) {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8 = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
+  return utf8;
+}
+
+void WriteStdOut(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}

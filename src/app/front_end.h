@@ -1,0 +1,17 @@
+#pragma once
+// The front end's state for one run of the program: what the command line
+// asked for and what the run came to. The main sequence owns one instance
+// and hands it to each step.
+
+#include <cstdint>
+#include <string>
+
+struct TFrontEnd {
+  std::string Host;          // server host name or dotted IPv4 address
+  uint16_t Port = 0;         // 0: no usable port was given
+  int32_t Timeout = 0;       // ms; only a value above 0 replaces the probe's own
+  bool ShowUsage = false;    // write the banner and the usage text first
+  int32_t Verdict = 0;       // 0 alive, 1 bad, 2 check not possible
+  std::string VerdictText;   // the reason written after verdicts 1 and 2
+  int64_t ElapsedMs = 0;     // duration of the check, for verdict 0
+};

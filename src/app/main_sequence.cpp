@@ -1,0 +1,67 @@
+#include "app/main_sequence.h"
+
+#include <exception>
+#include <string_view>
+
+#include "app/usage_text.h"
+#include "net/base_error.h"
+
+namespace {
+
+constexpr std::string_view kAlivePrefix = "ScriptRes:Host is alive:";
+constexpr std::string_view kAliveSuffix = " ms";
+constexpr std::string_view kBadPrefix = "ScriptRes:Bad:";
+constexpr std::string_view kUnknownPrefix = "ScriptRes:Unknown:";
+constexpr std::string_view kHostRequired = "XMPP Server name is required";
+constexpr std::string_view kPortRequired = "Port is required";
+
+constexpr int32_t kVerdictAlive = 0;
+constexpr int32_t kVerdictBad = 1;
+constexpr int32_t kVerdictUnknown = 2;
+
+void SetUnknown(TFrontEnd& state, std::string_view reason) {
+  state.Verdict = kVerdictUnknown;
+  state.VerdictText = reason;
+}
+
+// Everything before the result line. Both settings are checked even when
+// the first is missing, so with neither given the port is what is reported.
+void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
+                           const TCheckRunner& run_check) {
+  ParseCommandLine(state, arguments);
+  if (state.ShowUsage) {
+    WriteBanner(out);
+    WriteUsage(out);
+  }
+  if (state.Host.empty()) SetUnknown(state, kHostRequired);
+  if (state.Port == 0) SetUnknown(state, kPortRequired);
+  if (state.Verdict != kVerdictAlive) return;
+  run_check(state);
+}
+
+}  // namespace
+
+std::string ResultLine(const TFrontEnd& state) {
+  switch (state.Verdict) {
+    case kVerdictAlive:
+      return std::string(kAlivePrefix) + std::to_string(state.ElapsedMs) + std::string(kAliveSuffix);
+    case kVerdictBad:
+      return std::string(kBadPrefix) + state.VerdictText;
+    default:
+      return std::string(kUnknownPrefix) + state.VerdictText;
+  }
+}
+
+int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
+                    const TCheckRunner& run_check) {
+  try {
+    ParseValidateAndCheck(state, arguments, out, run_check);
+  } catch (const EBaseError& failure) {
+    SetUnknown(state, failure.what());
+  } catch (const std::exception& failure) {
+    // What the standard library throws (exhausted memory, say) counts the same.
+    SetUnknown(state, failure.what());
+  }
+  out.WriteLine(ResultLine(state));
+  return state.Verdict;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The program's one run, from the command line to the result line.
+
+#include <functional>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/front_end.h"
+#include "app/line_writer.h"
+
+// Checks the server once and leaves the outcome in the state (RunCheck in
+// the program; tests pass their own).
+using TCheckRunner = std::function<void(TFrontEnd& state)>;
+
+// Reads the arguments, writes the banner and the usage text when asked,
+// validates host and port, runs the check when both are there, and writes
+// exactly one result line. Any exception on the way becomes verdict 2 with
+// its message. Returns the process exit code, which equals the verdict.
+int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
+                    const TCheckRunner& run_check);
+
+// The result line of the state's verdict, without its line end.
+std::string ResultLine(const TFrontEnd& state);

@@ -1,4 +1,0 @@
-#include <gtest/gtest.h>
-#include "net/base_error.h"
-
-TEST(BaseError, KeepsItsMessage) { EXPECT_STREQ(EBaseError("x").what(), "x"); }

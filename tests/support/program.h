@@ -1,0 +1,53 @@
+#pragma once
+// Runs the built program as a separate process and keeps what it did: the
+// bytes of its standard output and standard error, how it ended and how
+// long it took. Every run is bounded: past its limit the process (and its
+// process group) is killed.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How one run ended.
+struct TProgramRun {
+  std::string Output;       // standard output, byte for byte
+  std::string Errors;       // standard error, byte for byte
+  int ExitCode = -1;        // when it exited by itself
+  bool Signalled = false;   // it died by a signal (a kill for time-out included)
+  int Signal = 0;
+  bool TimedOut = false;    // it was killed for outliving its limit
+  std::chrono::milliseconds WallTime{0};
+
+  // Ended by itself with this exit code.
+  bool ExitedWith(int code) const { return !Signalled && !TimedOut && ExitCode == code; }
+};
+
+// How to run it.
+struct TProgramOptions {
+  std::chrono::milliseconds KillAfter{30000};
+  // Standard output to a pseudo-terminal (raw: no line-end translation)
+  // instead of a pipe.
+  bool OnTerminal = false;
+  // Standard output is a pipe whose reader has gone away before the
+  // program writes anything.
+  bool ReaderGone = false;
+  // "NAME=value" entries set, or "NAME" entries removed, on top of this
+  // process's environment.
+  std::vector<std::string> Environment;
+};
+
+// Runs `command` (program and its leading arguments, found on PATH) with
+// `arguments` appended. Throws std::runtime_error when it cannot be started.
+TProgramRun RunProgram(const std::vector<std::string>& command,
+                       const std::vector<std::string>& arguments,
+                       const TProgramOptions& options = {});
+
+// The command that starts the program under test, given to the test
+// program as one parameter and split at spaces ("build/tolvane",
+// "wine64 build-windows/tolvane.exe").
+void SetProgramCommand(std::string_view spaced);
+const std::vector<std::string>& ProgramCommand();
+
+// Runs the program under test.
+TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options = {});
