@@ -24,21 +24,4 @@ TEST(SystemErrorText, UnknownNumberGivesTheFallback) {
             "Cannot retrieve error description (error #-2147483648)");
 }
 
-TEST(SystemErrorText, TrimsControlCharactersAtBothEndsOnly) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"No such host is known.\r\n", "No such host is known."},
-      {" \t\x01Inner  text\tstays \r\n\x1f", "Inner  text\tstays"},
-      {"\xE9t\xE9", "\xE9t\xE9"},  // bytes above 127 are letters, not controls
-      {"\r\n \t", ""},
-      {"", ""},
-      {std::string("a\0b\n", 4), std::string("a\0b", 3)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(TrimControlChars(c.in), c.out);
-  }
-}
-
 }  // namespace

@@ -1,17 +1,33 @@
 #include "app/check_run.h"
 
-#include <string_view>
+#include <chrono>
+#include <memory>
+
+#include "xmpp/jabber_send.h"
 
 namespace {
 
-constexpr std::string_view kCheckNotAvailable = "Check not available";
+constexpr int32_t kVerdictBad = 1;
 
 }  // namespace
 
-// Temporary: the probe does not exist yet. Until the sender work replaces
-// this body with the real check, a run that gets this far says so honestly
-// rather than claiming an outcome.
+// The time is taken on a monotonic clock: a wall clock can jump (daylight
+// saving, a clock correction) in the middle of a check and would report a
+// time that is off by an hour or negative. It covers Check alone; closing
+// the stream afterwards may wait for the server but is not part of it.
 void RunCheck(TFrontEnd& state) {
-  state.Verdict = 2;
-  state.VerdictText = kCheckNotAvailable;
+  // The probe is released on every way out, a failure included, before the
+  // failure reaches the main sequence's guard.
+  auto probe = std::make_unique<TJabberSend>("", "");
+  if (state.Timeout > 0) probe->ResponseTimeout = state.Timeout;
+  const auto started = std::chrono::steady_clock::now();
+  probe->Check(state.Host, state.Port);
+  if (probe->Connected) {
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    probe->CloseSession();
+    state.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  } else {
+    state.Verdict = kVerdictBad;
+    state.VerdictText = probe->LastError;
+  }
 }

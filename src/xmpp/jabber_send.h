@@ -1,0 +1,67 @@
+#pragma once
+// TJabberSend: the XMPP sender. As a probe (Check) it counts the session as
+// established as soon as the server answers the stream header; as a full
+// sender it logs in with the legacy jabber:iq:auth digest and sends messages
+// whose delivery the server confirms through jabber:x:event.
+//
+// Replies are read one received chunk at a time and each chunk is judged by
+// itself, by plain substring tests for a few markers: nothing here parses
+// XML, and nothing carries over from one chunk to the next.
+
+#include <cstdint>
+#include <string>
+
+#include "xmpp/sender.h"
+
+struct TOutBuffer;
+
+class TJabberSend : public TSender {
+ public:
+  TJabberSend(const std::string& UserName, const std::string& Password);
+
+  // Probes Host:Port once. Returns normally whatever the server does: then
+  // Connected tells whether it answered, and LastError why not. Only
+  // exceptions outside the standard and the program's own pass on.
+  void Check(const std::string& Host, std::uint16_t Port);
+
+  // Connects to Server:Port, sends the stream header and reads replies until
+  // the session is established. On any failure it disconnects and raises.
+  void Connect() override;
+  // Receives one chunk (at most ResponseTimeout or ConfirmTimeout, as the
+  // caller passes) and lets AnalyzeResponse react to it. Raises
+  // EVHSyncSockError (sockErrRead) when nothing comes, EJabberSendError
+  // for an error or an unrecognised reply.
+  void WaitResponse(std::int32_t TimeoutMs) override;
+  // Sends the stream close if the session is established, reads replies
+  // until the server closes its stream too or the first failure, then
+  // disconnects. Never raises.
+  void CloseSession() override;
+  // Sends a message on the established session and waits for the recipient's
+  // delivery event. No answer in time leaves "Message has not been confirmed"
+  // with ErrorCode jabberErrNotConfirmed; a session error leaves its message;
+  // both return normally and keep the session. Other socket failures raise.
+  void SendMessage(const std::string& Recipient, const std::string& Body) override;
+
+  // Raise a session error; every EJabberSendError goes through
+  // RaiseSendError, so ErrorCode always holds the last one's code.
+  [[noreturn]] void RaiseSendError(std::int32_t Code, const std::string& Extra);
+  // Classifies a server's error element by its numeric code or, failing
+  // that, by the name of its condition, and raises.
+  [[noreturn]] void RaiseServerError(const std::string& ErrorElement);
+  [[noreturn]] void RaiseByCode(std::int32_t Code, const std::string& ErrorElement);
+  [[noreturn]] void RaiseByCondition(const std::string& ErrorElement);
+
+  std::string MessageBody;          // body of the last SendMessage
+  std::string StreamId;             // id of the server's stream header, for the digest
+  std::uint16_t StanzaCounter = 0;  // numbers login queries and messages
+  std::string Recipient;            // recipient of the last SendMessage
+  bool ProbeMode = false;           // the answer to the stream header alone establishes
+
+ private:
+  // Decides what one received chunk means for the session.
+  void AnalyzeResponse(const std::string& Chunk);
+  // Sends one built stanza, waiting for writability without limit.
+  void SendStanza(const TOutBuffer& Buffer);
+
+  bool Closing = false;  // CloseSession is draining the server's last replies
+};

@@ -1,0 +1,31 @@
+#pragma once
+// EJabberSendError: a failure of the XMPP session itself, as opposed to one
+// of the socket. Its code is one of the few classes the server's errors are
+// sorted into; the message is the code's fixed text, followed by "; " and
+// the offending XML when there is some.
+
+#include <cstdint>
+#include <string>
+
+#include "net/base_error.h"
+
+inline constexpr std::int32_t jabberErrNotConfirmed = -8;
+inline constexpr std::int32_t jabberErrUnexpected = -7;
+inline constexpr std::int32_t jabberErrInvalidMessage = -6;
+inline constexpr std::int32_t jabberErrOffline = -5;
+inline constexpr std::int32_t jabberErrRecipient = -4;
+inline constexpr std::int32_t jabberErrUnavailable = -3;
+inline constexpr std::int32_t jabberErrAuth = -2;
+inline constexpr std::int32_t jabberErrServer = -1;
+inline constexpr std::int32_t jabberErrRefused = 0;
+
+// The fixed text of a code. A code outside the table (never passed) gets the
+// text of jabberErrUnexpected, so that no message is ever empty.
+const char* JabberErrorText(std::int32_t Code);
+
+class EJabberSendError : public EBaseError {
+ public:
+  EJabberSendError(std::int32_t Code, const std::string& Extra);
+
+  std::int32_t Code;
+};

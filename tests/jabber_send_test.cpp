@@ -1,0 +1,220 @@
+// TJabberSend against the scripted server: what it sends, and how it reads
+// the replies that only the sender (not the result line) shows: the login,
+// the confirmed message, the error codes and the session's state afterwards.
+
+#include "xmpp/jabber_send.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "net/sock_error.h"
+#include "support/login.h"
+#include "support/scripted_server.h"
+#include "support/xmpp_replies.h"
+#include "xmpp/jabber_send_error.h"
+
+using namespace std::chrono_literals;
+using namespace script;
+using namespace xmpp_replies;
+using login::LoggedIn;
+using login::LoginThen;
+
+namespace {
+
+// The login of alice with the password "secret" on the stream "abc"; the
+// digest is the SHA-1 of "abcsecret".
+const std::string kGetQuery =
+    "<iq type='get' id='sw_0'><query xmlns='jabber:iq:auth'><username>alice</username></query></iq>";
+const std::string kSetQuery =
+    "<iq type='set' id='sw_1'><query xmlns='jabber:iq:auth'><username>alice</username>"
+    "<digest>de0a408ef519cd62e7379039634152874895c50c</digest><resource>Sentrowl</resource></query></iq>";
+// The message event a recipient's server sends back.
+std::string Event(const std::string& from, const std::string& to, const std::string& events) {
+  return "<message from='" + from + "' to='" + to + "'><x xmlns='jabber:x:event'>" + events +
+         "<id>mir_sw_2</id></x></message>";
+}
+
+}  // namespace
+
+TEST(JabberSend, ProbeIsEstablishedByTheAnswerAndCloseSessionEndsBothStreams) {
+  TScriptedServer server(PoliteServer());
+  TJabberSend probe("", "");
+  probe.Check("127.0.0.1", server.Port());
+  EXPECT_TRUE(probe.Connected);
+  EXPECT_EQ(probe.LastError, "");
+  probe.CloseSession();
+  EXPECT_FALSE(probe.Connected);
+  EXPECT_FALSE(probe.ProbeMode);
+  EXPECT_FALSE(probe.Socket->Connected());
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
+  EXPECT_EQ(server.Failure(0), "");
+}
+
+TEST(JabberSend, FullLoginSendsGetThenSetWithTheDigestOfStreamIdAndPassword) {
+  TScriptedServer server(LoginThen({Silent()}));
+  auto sender = LoggedIn(server);
+  EXPECT_TRUE(sender->Connected);
+  EXPECT_EQ(sender->StreamId, "abc");
+  EXPECT_EQ(sender->StanzaCounter, 2);
+  sender.reset();
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kGetQuery + kSetQuery);
+}
+
+TEST(JabberSend, RequestErrorMeansABadLoginBeforeTheSession) {
+  TScriptedServer server(
+      {WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"),
+       Send("<iq type='error' id='sw_0'><error code='404'>Not Found</error></iq>")});
+  TJabberSend sender("alice", "secret");
+  sender.Server = "127.0.0.1";
+  sender.Port = server.Port();
+  try {
+    sender.Connect();
+    FAIL() << "the login succeeded";
+  } catch (const EJabberSendError& failure) {
+    EXPECT_EQ(failure.Code, jabberErrAuth);
+    EXPECT_STREQ(failure.what(), "Your username or password is incorrect; <error code='404'>Not Found</error>");
+  }
+  EXPECT_EQ(sender.ErrorCode, jabberErrAuth);
+  EXPECT_FALSE(sender.Socket->Connected());
+}
+
+// A stream error ends the session: when the server has not closed its stream
+// in the same chunk, the sender closes the session itself before it raises.
+TEST(JabberSend, StreamErrorClosesTheSessionUnlessTheServerAlreadyDid) {
+  for (bool serverCloses : {true, false}) {
+    TScriptedServer server(
+        {WaitFor(kHeaderEnd), Send(kServerHeader + kHostUnknown + (serverCloses ? kStreamClose : ""))});
+    TJabberSend probe("", "");
+    probe.Check("127.0.0.1", server.Port());
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_EQ(probe.ErrorCode, jabberErrRecipient);
+    EXPECT_EQ(probe.LastError, "Invalid recipient or recipient unavailable; " + kHostUnknown);
+    EXPECT_EQ(probe.ProbeMode, serverCloses) << "serverCloses " << serverCloses;
+  }
+}
+
+struct TMessageCase {
+  const char* Name;
+  std::vector<TScriptStep> Replies;
+  bool Confirmed;
+  std::string LastError;
+  int32_t ErrorCode;
+};
+
+class SendMessageTest : public testing::TestWithParam<TMessageCase> {};
+
+TEST_P(SendMessageTest, ConfirmsOrSaysWhyAndKeepsTheSession) {
+  const TMessageCase& c = GetParam();
+  std::vector<TScriptStep> steps{WaitFor("</message>")};
+  steps.insert(steps.end(), c.Replies.begin(), c.Replies.end());
+  steps.push_back(Silent());
+  TScriptedServer server(LoginThen(steps));
+  auto sender = LoggedIn(server);
+  sender->ConfirmTimeout = 300;
+  sender->SendMessage("bob@localhost", "hi");
+  EXPECT_EQ(sender->Confirmed, c.Confirmed);
+  EXPECT_EQ(sender->LastError, c.LastError);
+  EXPECT_EQ(sender->ErrorCode, c.ErrorCode);
+  EXPECT_TRUE(sender->Connected);
+  EXPECT_TRUE(sender->Socket->IsConnected());
+  EXPECT_NE(server.Received(0).find("to='bob@localhost' type='normal' id='mir_sw_2'"), std::string::npos);
+}
+
+const std::string kOffline = Event("bob@localhost/home", "alice@localhost/Sentrowl", "<offline/>");
+const std::string kNotFound = "<message from='bob@localhost' type='error'><error code='404'>Not Found</error></message>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SendMessageTest,
+    testing::Values(
+        TMessageCase{"Delivered", {Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>"))},
+                     true, "", 0},
+        TMessageCase{"DeliveryWinsOverOffline",
+                     {Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<offline/><delivered/>"))},
+                     true, "", 0},
+        TMessageCase{"Offline", {Send(kOffline)}, false,
+                     "You are trying to send message to offline client; " + kOffline, jabberErrOffline},
+        TMessageCase{"NoAnswer", {}, false, "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"FromSomeoneElse",
+                     {Send(Event("carol@localhost/home", "alice@localhost/Sentrowl", "<delivered/>"))}, false,
+                     "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"ToSomeoneElse",
+                     {Send(Event("bob@localhost/home", "dave@localhost/Sentrowl", "<delivered/>"))}, false,
+                     "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"RecipientNotFoundInTheSession", {Send(kNotFound)}, false,
+                     "Invalid recipient or recipient unavailable; <error code='404'>Not Found</error>",
+                     jabberErrRecipient}),
+    [](const testing::TestParamInfo<TMessageCase>& info) { return std::string(info.param.Name); });
+
+TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
+  TJabberSend sender("alice", "secret");
+  try {
+    sender.SendMessage("bob@localhost", "hi");
+    FAIL() << "the message was sent";
+  } catch (const EVHSyncSockError& failure) {
+    EXPECT_EQ(failure.Code, sockErrWinSock);
+  }
+  EXPECT_EQ(sender.LastError, "Winsock error");
+}
+
+// Each stream error used to start a new, nested close of the session; a
+// server that kept sending them could exhaust the stack.
+TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
+  const std::string error = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(error),
+                          Send(error), Send(error), Silent()});
+  TJabberSend probe("", "");
+  probe.ResponseTimeout = 2000;
+  probe.Check("127.0.0.1", server.Port());
+  ASSERT_TRUE(probe.Connected);
+  probe.CloseSession();
+  EXPECT_FALSE(probe.Connected);
+  EXPECT_EQ(probe.ErrorCode, jabberErrUnavailable);
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
+}
+
+// Chunks that settle nothing must not hold a wait past its time-out: not the
+// probe's, not the close's, not a message's confirmation.
+TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto since = [&] { return std::chrono::steady_clock::now() - start; };
+  {
+    TScript steps{WaitFor(kHeaderEnd)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_EQ(probe.LastError, "Cannot read data");
+    EXPECT_LT(since(), 3s);
+  }
+  {
+    TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose)};
+    const auto chatter = Chatter(6s);
+    steps.insert(steps.end(), chatter.begin(), chatter.end());
+    TScriptedServer server(steps);
+    TJabberSend probe("", "");
+    probe.ResponseTimeout = 500;
+    probe.Check("127.0.0.1", server.Port());
+    ASSERT_TRUE(probe.Connected) << probe.LastError;
+    const auto closing = std::chrono::steady_clock::now();
+    probe.CloseSession();
+    EXPECT_FALSE(probe.Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+  }
+  {
+    TScriptedServer server(LoginThen(Chatter(6s)));
+    auto sender = LoggedIn(server);
+    sender->ConfirmTimeout = 500;
+    const auto sending = std::chrono::steady_clock::now();
+    sender->SendMessage("bob@localhost", "hello");
+    EXPECT_EQ(sender->LastError, "Message has not been confirmed");
+    EXPECT_TRUE(sender->Connected);
+    EXPECT_LT(std::chrono::steady_clock::now() - sending, 3s);
+  }
+}

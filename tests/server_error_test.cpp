@@ -1,0 +1,88 @@
+// The classification of the server's error elements: by numeric code when
+// the element has one that reads as a number, else by the condition's name.
+
+#include <gtest/gtest.h>
+
+#include "xmpp/jabber_send.h"
+#include "xmpp/jabber_send_error.h"
+
+namespace {
+
+struct TCase {
+  std::string Element;
+  int32_t BeforeSession;  // code while the session is being opened
+  int32_t InSession;      // code once it is established
+};
+
+class ClassifyTest : public testing::TestWithParam<TCase> {};
+
+int32_t Classify(const std::string& element, bool connected, std::string* message = nullptr) {
+  TJabberSend sender("", "");
+  sender.Connected = connected;
+  try {
+    sender.RaiseServerError(element);
+  } catch (const EJabberSendError& failure) {
+    EXPECT_EQ(sender.ErrorCode, failure.Code);
+    if (message) *message = failure.what();
+    return failure.Code;
+  }
+  ADD_FAILURE() << "nothing raised";
+  return 1;
+}
+
+std::string Condition(const std::string& name) {
+  return "<error type='cancel'><" + name + " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error>";
+}
+
+}  // namespace
+
+TEST_P(ClassifyTest, GivesTheCode) {
+  EXPECT_EQ(Classify(GetParam().Element, false), GetParam().BeforeSession) << GetParam().Element;
+  EXPECT_EQ(Classify(GetParam().Element, true), GetParam().InSession) << GetParam().Element;
+}
+
+// One element for each resulting code, the ones that depend on the session,
+// and the edges of reading the code value.
+INSTANTIATE_TEST_SUITE_P(
+    NumericCodes, ClassifyTest,
+    testing::Values(TCase{"<error code='409'/>", -3, -3}, TCase{"<error code='404'/>", -2, -4},
+                    TCase{"<error code='401'/>", -2, -2}, TCase{"<error code='500'/>", -1, -1},
+                    TCase{"<error code='503'/>", -4, -4}, TCase{"<error code='501'/>", -6, -6},
+                    TCase{"<error code='999'/>", -7, -7}, TCase{"<error code='-401'/>", -7, -7},
+                    // The code decides over the condition; a code in hexadecimal is a code too.
+                    TCase{"<error code='401'><conflict/></error>", -2, -2},
+                    TCase{"<error code='$191'><conflict/></error>", -2, -2},
+                    // A code that is no number leaves the decision to the condition.
+                    TCase{"<error code='abc'><conflict/></error>", -3, -3}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, ClassifyTest,
+    testing::Values(TCase{Condition("forbidden"), -1, -1}, TCase{Condition("host-unknown"), -4, -4},
+                    TCase{Condition("bad-request"), -2, -4}, TCase{Condition("see-other-host"), -3, -3},
+                    TCase{Condition("not-authorized"), -2, -2},
+                    TCase{Condition("recipient-unavailable"), -5, -5},
+                    TCase{Condition("feature-not-implemented"), -6, -6},
+                    TCase{Condition("payment-required"), -7, -7},
+                    // Containment: a part of an entry belongs to the entry's list,
+                    // and the first list that contains the name decides.
+                    TCase{Condition("not-well-formed"), -6, -6}, TCase{Condition("gone"), -4, -4},
+                    TCase{"<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'><not-authorized/></failure>", -2, -2},
+                    TCase{"<stream:error>\r\n  <system-shutdown/>\r\n</stream:error>", -3, -3},
+                    // Neither a code nor a child: the catch-all.
+                    TCase{"<error type='cancel'></error>", -7, -7}, TCase{"", -7, -7}));
+
+TEST(Classify, MessageIsTheCodesTextThenTheElement) {
+  std::string message;
+  Classify(Condition("conflict"), false, &message);
+  EXPECT_EQ(message, "Server is temporarily unavailable; " + Condition("conflict"));
+}
+
+TEST(RaiseSendError, WithoutExtraTheMessageIsTheTextAlone) {
+  TJabberSend sender("", "");
+  try {
+    sender.RaiseSendError(jabberErrServer, "");
+  } catch (const EJabberSendError& failure) {
+    EXPECT_STREQ(failure.what(), "Server error");
+    EXPECT_EQ(sender.ErrorCode, jabberErrServer);
+  }
+}

@@ -1,0 +1,41 @@
+#pragma once
+// A scripted server that lets one user log in, and a sender logged in to it:
+// the starting point of the tests that need an established full session.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/scripted_server.h"
+#include "support/xmpp_replies.h"
+#include "xmpp/jabber_send.h"
+
+namespace login {
+
+// The server's answers to the "get" and the "set" query.
+inline const std::string kAuthFields =
+    "<iq type='result' id='sw_0'><query xmlns='jabber:iq:auth'><username/><digest/><resource/></query></iq>";
+inline const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
+
+// A server that answers the stream header and both login queries, then
+// plays `more`.
+inline TScript LoginThen(std::vector<TScriptStep> more) {
+  using namespace script;
+  using namespace xmpp_replies;
+  TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(kAuthFields),
+                WaitFor("</iq>"), Send(kAuthDone)};
+  steps.insert(steps.end(), more.begin(), more.end());
+  return steps;
+}
+
+// alice, password "secret", logged in to `server`.
+inline std::unique_ptr<TJabberSend> LoggedIn(const TScriptedServer& server) {
+  auto sender = std::make_unique<TJabberSend>("alice", "secret");
+  sender->Server = "127.0.0.1";
+  sender->Port = server.Port();
+  sender->ResponseTimeout = 5000;
+  sender->Connect();
+  return sender;
+}
+
+}  // namespace login

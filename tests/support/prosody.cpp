@@ -1,0 +1,208 @@
+#include "support/prosody.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "support/loopback_client.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+// Prosody needs about a second to come up on an idle machine; CI machines
+// can be much slower.
+constexpr auto kStartBound = 30s;
+constexpr auto kStopBound = 5s;
+constexpr int kAttempts = 3;
+
+const char kStreamHeader[] =
+    "<?xml version='1.0'?><stream:stream to='localhost' xmlns='jabber:client' "
+    "xmlns:stream='http://etherx.jabber.org/streams'>";
+
+// Finds `name` on PATH; empty when it is not there.
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return {};
+}
+
+// Asks the kernel for a port that is free right now. Prosody binds it a
+// moment later; should another program take it meanwhile, the start is
+// retried with a new one.
+uint16_t FreePort() {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (s >= 0) close(s);
+    throw std::runtime_error(std::string("no free loopback port: ") + std::strerror(errno));
+  }
+  close(s);
+  return ntohs(address.sin_port);
+}
+
+std::string Configuration(const fs::path& folder, uint16_t port) {
+  std::string f = folder.string();
+  std::ostringstream c;
+  c << "-- Throwaway configuration for one test run.\n"
+    << "run_as_root = true -- CI runs as root, and Prosody refuses that otherwise\n"
+    << "pidfile = \"" << f << "/prosody.pid\"\n"
+    << "data_path = \"" << f << "/data\"\n"
+    << "log = { { levels = { min = \"info\" }, to = \"file\", filename = \"" << f << "/prosody.log\" } }\n"
+    << "interfaces = { \"127.0.0.1\" }\n"
+    << "local_interfaces = { \"127.0.0.1\" }\n"
+    << "c2s_ports = { " << port << " }\n"
+    << "c2s_direct_tls_ports = { }\n"
+    << "legacy_ssl_ports = { }\n"
+    << "s2s_ports = { }\n"
+    // Without a stream feature to offer, Prosody ends every stream at once;
+    // plain SASL over the unencrypted loopback stream is such a feature.
+    << "modules_enabled = { \"saslauth\" }\n"
+    << "c2s_require_encryption = false\n"
+    << "allow_unencrypted_plain_auth = true\n"
+    << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
+    << "VirtualHost \"localhost\"\n";
+  return c.str();
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TProsodyServer::TProsodyServer() {
+  std::string program = FindProgram("prosody");
+  if (program.empty())
+    throw std::runtime_error(
+        "Prosody is not installed (Debian package prosody); the real-server tests cannot run");
+  char pattern[] = "/tmp/tolvane-prosody-XXXXXX";
+  if (!mkdtemp(pattern)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  FFolder = pattern;
+  fs::create_directory(FFolder / "data");
+  fs::create_directory(FFolder / "certs");  // spares the log a complaint about a missing folder
+
+  std::string why;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (StartOnce(program, why)) return;
+    Stop();
+  }
+  std::string log = Log();
+  std::error_code ignored;
+  fs::remove_all(FFolder, ignored);
+  throw std::runtime_error("Prosody did not come up: " + why + "\n" + log);
+}
+
+TProsodyServer::~TProsodyServer() {
+  Stop();
+  std::error_code ignored;
+  fs::remove_all(FFolder, ignored);
+}
+
+bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
+  FPort = FreePort();
+  fs::path config = FFolder / "prosody.cfg.lua";
+  std::ofstream(config) << Configuration(FFolder, FPort);
+  fs::path console = FFolder / "console.log";
+
+  FPid = fork();
+  if (FPid < 0) {
+    why = std::string("fork: ") + std::strerror(errno);
+    return false;
+  }
+  if (FPid == 0) {
+    // A test that crashes must not leave a server behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int out = open(console.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+    }
+    int in = open("/dev/null", O_RDONLY);
+    if (in >= 0) dup2(in, 0);
+    if (chdir(FFolder.c_str()) != 0) _exit(126);
+    execl(program.c_str(), program.c_str(), "-F", "--config", config.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+
+  // Wait until the port accepts and Prosody answers a stream header; it can
+  // shut down again after its listener came up, so check once more after.
+  auto deadline = TClock::now() + kStartBound;
+  auto exited = [&] {
+    int status = 0;
+    if (waitpid(FPid, &status, WNOHANG) != FPid) return false;
+    why = "Prosody ended at start-up (status " + std::to_string(status) + ")";
+    FPid = -1;
+    return true;
+  };
+  while (TClock::now() < deadline) {
+    if (exited()) return false;
+    try {
+      TLoopbackClient client(FPort);
+      client.Send(kStreamHeader);
+      std::string answer = client.ReceiveUntil("jabber:client", 5s);
+      if (answer.find("jabber:client") != std::string::npos &&
+          answer.find("<stream:error") == std::string::npos) {
+        std::this_thread::sleep_for(100ms);
+        return !exited();
+      }
+      if (!answer.empty()) {
+        why = "Prosody's answer was no usable client stream: " + answer;
+        return false;
+      }
+    } catch (const std::runtime_error&) {
+      // Not listening yet.
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  why = "Prosody did not answer on port " + std::to_string(FPort) + " in time";
+  return false;
+}
+
+void TProsodyServer::Stop() {
+  if (FPid <= 0) return;
+  kill(FPid, SIGTERM);
+  auto deadline = TClock::now() + kStopBound;
+  while (TClock::now() < deadline) {
+    if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
+      FPid = -1;
+      return;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  kill(FPid, SIGKILL);
+  waitpid(FPid, nullptr, 0);
+  FPid = -1;
+}
+
+std::string TProsodyServer::Log() const {
+  return ReadFile(FFolder / "prosody.log") + ReadFile(FFolder / "console.log");
+}

@@ -1,0 +1,36 @@
+#pragma once
+// A real XMPP server for tests: Prosody, started on a free loopback port with
+// a throwaway configuration and data folder that serve one virtual host,
+// "localhost", to clients on 127.0.0.1 and nothing else. These tests must
+// never be skipped quietly, so a missing or failing Prosody throws.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+
+class TProsodyServer {
+ public:
+  // Starts Prosody and returns once it answers a client stream header.
+  // Throws std::runtime_error, with Prosody's log, when it is not installed
+  // or does not come up within a bounded time.
+  TProsodyServer();
+  // Stops Prosody (SIGTERM, then SIGKILL after a bounded wait) and removes
+  // the throwaway folder.
+  ~TProsodyServer();
+  TProsodyServer(const TProsodyServer&) = delete;
+  TProsodyServer& operator=(const TProsodyServer&) = delete;
+
+  uint16_t Port() const { return FPort; }
+  pid_t Pid() const { return FPid; }
+  // Prosody's log and console output so far, for failure messages.
+  std::string Log() const;
+
+ private:
+  bool StartOnce(const std::string& program, std::string& why);
+  void Stop();
+
+  std::filesystem::path FFolder;
+  pid_t FPid = -1;
+  uint16_t FPort = 0;
+};

@@ -1,0 +1,94 @@
+#pragma once
+// A scripted loopback XMPP server for tests. It listens on 127.0.0.1 on a free
+// port and plays a script on each connection it accepts, so that every reply
+// a client must cope with (answers, delays, split chunks, errors, silence,
+// closes and resets) can be staged exactly. Whatever a connection receives is
+// recorded for the test to inspect.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One step of a connection's script; build steps with the functions below.
+struct TScriptStep {
+  enum class TKind { WaitBytes, WaitMarker, Send, Sleep, Close, Reset, Silent, NeverRead };
+  TKind Kind;
+  std::string Text;       // the chunk to send, or the marker to wait for
+  size_t Count = 0;       // the byte count to wait for
+  std::chrono::milliseconds Duration{0};  // a wait's bound, or a sleep's length
+};
+
+// The steps a connection plays in order. When the last step has run and the
+// connection is still open, the server closes it normally.
+using TScript = std::vector<TScriptStep>;
+
+namespace script {
+// Waits until the connection has received at least `count` bytes in all.
+TScriptStep WaitBytes(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Waits until `marker` arrives. Each marker wait searches on from the end of
+// the previous match, so the same marker can be awaited twice in a row.
+TScriptStep WaitFor(std::string marker, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Sends `chunk` as one write, then pauses so the peer receives it by itself.
+TScriptStep Send(std::string chunk);
+// Goes on recording for `duration`, sending nothing.
+TScriptStep Sleep(std::chrono::milliseconds duration);
+// Closes the connection normally (FIN); ends the script.
+TScriptStep Close();
+// Aborts the connection (SO_LINGER 0, so the peer sees a reset); ends the script.
+TScriptStep Reset();
+// Keeps recording without sending until the peer closes or the server stops.
+TScriptStep Silent();
+// Stops reading altogether and holds the connection open until the server
+// stops, so the client's data piles up in the receive window.
+TScriptStep NeverRead();
+}  // namespace script
+
+// The server. It starts listening and serving in its constructor and stops,
+// within a bounded time, in its destructor.
+class TScriptedServer {
+ public:
+  // Every connection plays `script`.
+  explicit TScriptedServer(TScript script, int receiveBufferBytes = 0);
+  // Connection i plays scripts[i]; connections beyond the list play the last.
+  // A positive `receiveBufferBytes` shrinks the accepted sockets' receive buffer.
+  explicit TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes = 0);
+  ~TScriptedServer();
+  TScriptedServer(const TScriptedServer&) = delete;
+  TScriptedServer& operator=(const TScriptedServer&) = delete;
+
+  uint16_t Port() const { return FPort; }
+  // Connections accepted so far.
+  size_t ConnectionCount() const;
+  // Waits until connection `index` has been accepted and its script has ended
+  // (the peer's close ends a wait or Silent). False when `timeout` passes first.
+  bool WaitFinished(size_t index, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  // Everything connection `index` has received so far; empty if not accepted.
+  std::string Received(size_t index) const;
+  // Why connection `index` left its script early (a wait that timed out, the
+  // peer closing during a wait, a failed send); empty when it ran through.
+  std::string Failure(size_t index) const;
+
+ private:
+  struct TConnection;
+  void AcceptLoop();
+  void Serve(TConnection& connection, const TScript& script);
+  TConnection* Find(size_t index) const;
+
+  std::vector<TScript> FScripts;
+  int FReceiveBuffer = 0;
+  int FListener = -1;
+  uint16_t FPort = 0;
+  std::atomic<bool> FStop{false};
+  mutable std::mutex FMutex;
+  mutable std::condition_variable FChanged;
+  std::vector<std::unique_ptr<TConnection>> FConnections;  // guarded by FMutex
+  std::vector<std::thread> FWorkers;                        // touched by the accept thread only
+  std::thread FAcceptor;
+};
