@@ -23,6 +23,7 @@
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -168,10 +169,14 @@ class TChunkServer {
   }
 
   void Play(const std::vector<std::string>& chunks, int clientFd) {
-    pollfd waiting{FListener, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(kHarnessBound.count())) != 1) HarnessFailure("no connection came");
-    const int s = accept(FListener, nullptr, nullptr);
-    if (s < 0) HarnessFailure("accept failed");
+    const auto limit = Clock::now() + kHarnessBound;
+    int s = -1;
+    while (s < 0) {
+      pollfd waiting{FListener, POLLIN, 0};
+      poll(&waiting, 1, 100);
+      if ((waiting.revents & POLLIN) != 0) s = accept(FListener, nullptr, nullptr);
+      if (s < 0 && Clock::now() > limit) HarnessFailure("no connection came");
+    }
     clientFd = FindClientFd(s, clientFd);
     fcntl(s, F_SETFL, O_NONBLOCK);
     // Each chunk goes out at once, not held back until the previous one is
@@ -261,6 +266,20 @@ class TChunkServer {
   bool FBusy = false;
 };
 
+// libFuzzer's watchdog is a SIGALRM with a handler, and a signal with a
+// handler interrupts the blocking connect() of the sender (EINTR), which the
+// program itself, having no handlers, never meets. The fuzzing thread blocks
+// it, so the watchdog runs on the server thread, whose calls all retry.
+void KeepWatchdogOffThisThread() {
+  static const bool blocked = [] {
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    return pthread_sigmask(SIG_BLOCK, &alarm, nullptr) == 0;
+  }();
+  if (!blocked) HarnessFailure("cannot block SIGALRM");
+}
+
 TChunkServer& Server() {
   static TChunkServer* server = new TChunkServer;  // never destroyed: its thread runs on
   return *server;
@@ -321,7 +340,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> chunks =
       SplitChunks(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
 
-  TChunkServer& server = Server();
+  TChunkServer& server = Server();  // its thread must start with the signal let through
+  KeepWatchdogOffThisThread();
   const auto started = Clock::now();
   server.Begin(std::move(chunks), LowestFreeDescriptor());
   {
