@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -65,6 +66,8 @@ void Soak(Probe probe) {
     }
   }
   EXPECT_EQ(alive, checks + kWarmUp);
+  std::printf("soak: %d of %d probes alive; descriptors %d before, %d after; resident memory %ld KiB before, %ld KiB after\n",
+              alive, checks + kWarmUp, descriptors, loopback::CountOpenDescriptors(), memory, ResidentKiB());
   EXPECT_EQ(loopback::CountOpenDescriptors(), descriptors);
   if (kMemoryIsMeasurable) EXPECT_LE(ResidentKiB(), memory + kMemorySlackKiB);
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -72,6 +73,8 @@ TEST(ProgramSoak, ConsecutiveChecksAreAllAliveInConstantMemory) {
     if (i >= runs - sample) lastPeak = std::max(lastPeak, PeakKiB(run.Errors));
   }
   EXPECT_EQ(alive, runs);
+  std::printf("soak: %d of %d runs alive; peak resident memory %ld KiB in the first runs, %ld KiB in the last\n",
+              alive, runs, firstPeak, lastPeak);
   if (measured) {
     EXPECT_GT(firstPeak, 0);
     EXPECT_LE(lastPeak, firstPeak + 512) << "peak resident KiB, first runs " << firstPeak;
