@@ -42,6 +42,7 @@ TEST(ScriptedServer, KeepsRecordingAfterItsOwnCloseUntilThePeerCloses) {
 }
 
 TEST(ScriptedServer, ResetIsSeenAsAResetNotAClose) {
+  if (testsocket::ReceiveReportsResetAsClose()) GTEST_SKIP() << "this system's receive hides resets";
   TScriptedServer server({WaitBytes(4), Send("x"), Reset()});
   TLoopbackClient client(server.Port());
   ASSERT_TRUE(client.Send("abcd"));

@@ -78,7 +78,22 @@ std::string ReadUpTo(int fd, std::size_t count, int timeoutMs);
 bool WaitPeerClosed(int fd, int timeoutMs);
 // Closes so that the peer receives a reset instead of an orderly close.
 void CloseWithReset(Fd& fd);
-// Number of descriptors the process has open now (/proc/self/fd).
+// Number of descriptors the process has open now (on Windows: sockets).
 int CountOpenDescriptors();
+
+// While it lives, a send to a dropped peer has the system's default effect:
+// on POSIX a SIGPIPE that ends the process, which the code under test must
+// prevent even when something else had ignored the signal. WinSock raises no
+// signal, so there it changes nothing.
+class DefaultPipeSignal {
+ public:
+  DefaultPipeSignal();
+  ~DefaultPipeSignal();
+  DefaultPipeSignal(const DefaultPipeSignal&) = delete;
+  DefaultPipeSignal& operator=(const DefaultPipeSignal&) = delete;
+
+ private:
+  void (*previous_)(int) = nullptr;
+};
 
 }  // namespace loopback

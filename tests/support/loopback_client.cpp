@@ -1,21 +1,13 @@
 #include "support/loopback_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include "support/test_socket.h"
 
 using std::chrono::milliseconds;
 using TClock = std::chrono::steady_clock;
 
 namespace {
 
-// Milliseconds left until `deadline`, at least 0, for poll.
+// Milliseconds left until `deadline`, at least 0, for a wait.
 int Remaining(TClock::time_point deadline) {
   auto left = std::chrono::ceil<milliseconds>(deadline - TClock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
@@ -23,32 +15,20 @@ int Remaining(TClock::time_point deadline) {
 
 }  // namespace
 
-TLoopbackClient::TLoopbackClient(uint16_t port) {
-  FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FSocket < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    std::string text = std::string("connect: ") + std::strerror(errno);
-    Close();
-    throw std::runtime_error(text);
-  }
-}
+TLoopbackClient::TLoopbackClient(uint16_t port) : FSocket(testsocket::ConnectLoopback(port)) {}
 
 TLoopbackClient::~TLoopbackClient() { Close(); }
 
 void TLoopbackClient::Close() {
-  if (FSocket >= 0) close(FSocket);
-  FSocket = -1;
+  if (FSocket != testsocket::kNoSocket) testsocket::Close(FSocket);
+  FSocket = testsocket::kNoSocket;
 }
 
 bool TLoopbackClient::Send(const std::string& data) {
   size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t n = send(FSocket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    long n = testsocket::Send(FSocket, data.data() + sent, data.size() - sent);
+    if (n < 0 && testsocket::FailureWasRetry()) continue;
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -56,10 +36,9 @@ bool TLoopbackClient::Send(const std::string& data) {
 }
 
 std::string TLoopbackClient::ReceiveOnce(milliseconds timeout) {
-  pollfd entry{FSocket, POLLIN, 0};
-  if (poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return {};
+  if (!testsocket::Wait(FSocket, true, false, static_cast<int>(timeout.count())).Readable) return {};
   char buffer[65536];
-  ssize_t n = recv(FSocket, buffer, sizeof buffer, 0);
+  long n = testsocket::Receive(FSocket, buffer, sizeof buffer);
   return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
@@ -67,10 +46,9 @@ std::string TLoopbackClient::ReceiveUntil(const std::string& marker, millisecond
   std::string data;
   auto deadline = TClock::now() + timeout;
   while (data.find(marker) == std::string::npos) {
-    pollfd entry{FSocket, POLLIN, 0};
-    if (poll(&entry, 1, Remaining(deadline)) <= 0) break;
+    if (!testsocket::Wait(FSocket, true, false, Remaining(deadline)).Readable) break;
     char buffer[65536];
-    ssize_t n = recv(FSocket, buffer, sizeof buffer, 0);
+    long n = testsocket::Receive(FSocket, buffer, sizeof buffer);
     if (n <= 0) break;
     data.append(buffer, static_cast<size_t>(n));
   }
@@ -80,13 +58,12 @@ std::string TLoopbackClient::ReceiveUntil(const std::string& marker, millisecond
 TLoopbackClient::TEnd TLoopbackClient::ReadToEnd(milliseconds timeout, std::string& data) {
   auto deadline = TClock::now() + timeout;
   for (;;) {
-    pollfd entry{FSocket, POLLIN, 0};
-    if (poll(&entry, 1, Remaining(deadline)) <= 0) return TEnd::TimedOut;
+    if (!testsocket::Wait(FSocket, true, false, Remaining(deadline)).Readable) return TEnd::TimedOut;
     char buffer[65536];
-    ssize_t n = recv(FSocket, buffer, sizeof buffer, 0);
+    long n = testsocket::Receive(FSocket, buffer, sizeof buffer);
     if (n == 0) return TEnd::Closed;
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (testsocket::FailureWasRetry()) continue;
       return TEnd::Reset;
     }
     data.append(buffer, static_cast<size_t>(n));

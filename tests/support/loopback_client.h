@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/test_socket.h"
+
 class TLoopbackClient {
  public:
   // How a connection ended, as seen by ReadToEnd.
@@ -32,5 +34,5 @@ class TLoopbackClient {
   void Close();
 
  private:
-  int FSocket = -1;
+  testsocket::Handle FSocket = testsocket::kNoSocket;
 };

@@ -51,3 +51,17 @@ const std::vector<std::string>& ProgramCommand();
 
 // Runs the program under test.
 TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options = {});
+
+// Whether the program under test is a Windows build (its file ends in .exe).
+bool ProgramIsWindowsBuild();
+
+// Runs a Windows build with `line` as its whole raw command line, its own
+// name at the start included, through tolvane_raw_launch.exe beside it.
+// Throws std::runtime_error for a build that takes its arguments split.
+TProgramRun RunTolvaneRawLine(const std::string& line, const TProgramOptions& options = {});
+
+// The system's description of an error, as the program under test gets it:
+// strerror of `posixNumber`, or for a Windows build the message-table text
+// of `windowsNumber` on the system it runs on (through tolvane_system_text.exe
+// beside it), without the line break at its end.
+std::string ProgramSystemText(int posixNumber, int windowsNumber);

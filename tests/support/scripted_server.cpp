@@ -1,18 +1,9 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <linux/sockios.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <stdexcept>
+
+#include "support/test_socket.h"
 
 using std::chrono::milliseconds;
 using TClock = std::chrono::steady_clock;
@@ -28,8 +19,6 @@ constexpr milliseconds kSlice{20};
 constexpr milliseconds kChunkPause{50};
 // How long a sent chunk may take to be acknowledged by the peer's kernel.
 constexpr milliseconds kAckBound{2000};
-
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 }  // namespace
 
@@ -49,7 +38,7 @@ TScriptStep NeverRead() { return {TScriptStep::TKind::NeverRead, "", 0, {}}; }
 }  // namespace script
 
 struct TScriptedServer::TConnection {
-  int Socket = -1;
+  testsocket::Handle Socket = testsocket::kNoSocket;
   std::string Received;  // guarded by the server's mutex, like the two below
   std::string Failure;
   bool Finished = false;
@@ -62,25 +51,7 @@ TScriptedServer::TScriptedServer(TScript script, int receiveBufferBytes)
 TScriptedServer::TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes)
     : FScripts(std::move(scripts)), FReceiveBuffer(receiveBufferBytes) {
   if (FScripts.empty()) FScripts.emplace_back();
-  FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FListener < 0) throw std::runtime_error(ErrnoText("scripted server: socket"));
-  // Accepted sockets inherit the buffer size; it must be set before listen
-  // to shape the advertised window.
-  if (FReceiveBuffer > 0)
-    setsockopt(FListener, SOL_SOCKET, SO_RCVBUF, &FReceiveBuffer, sizeof FReceiveBuffer);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(FListener, 16) != 0 ||
-      getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::string text = ErrnoText("scripted server: bind/listen");
-    close(FListener);
-    throw std::runtime_error(text);
-  }
-  FPort = ntohs(address.sin_port);
+  FListener = testsocket::ListenLoopback(FPort, FReceiveBuffer);
   FAcceptor = std::thread([this] { AcceptLoop(); });
 }
 
@@ -88,17 +59,14 @@ TScriptedServer::~TScriptedServer() {
   FStop = true;
   FAcceptor.join();
   for (std::thread& worker : FWorkers) worker.join();
-  close(FListener);
+  testsocket::Close(FListener);
 }
 
 void TScriptedServer::AcceptLoop() {
   while (!FStop) {
-    pollfd entry{FListener, POLLIN, 0};
-    if (poll(&entry, 1, static_cast<int>(kSlice.count())) <= 0) continue;
-    int peer = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (peer < 0) continue;
-    int on = 1;
-    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (!testsocket::Wait(FListener, true, false, static_cast<int>(kSlice.count())).Readable) continue;
+    testsocket::Handle peer = testsocket::AcceptNonBlocking(FListener);
+    if (peer == testsocket::kNoSocket) continue;
     TConnection* connection;
     size_t index;
     {
@@ -121,7 +89,7 @@ enum class TPumpResult { Done, TimedOut, PeerClosed, Stopped };
 }  // namespace
 
 void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
-  const int fd = connection.Socket;
+  const testsocket::Handle fd = connection.Socket;
   size_t markerCursor = 0;
 
   // Records whatever arrives until `done` holds, `deadline` passes, the peer
@@ -142,16 +110,15 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
         std::this_thread::sleep_for(slice);
         continue;
       }
-      pollfd entry{fd, POLLIN, 0};
-      if (poll(&entry, 1, static_cast<int>(slice.count())) <= 0) continue;
-      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (!testsocket::Wait(fd, true, false, static_cast<int>(slice.count())).Readable) continue;
+      long n = testsocket::Receive(fd, buffer, sizeof buffer);
       if (n > 0) {
         {
           std::lock_guard<std::mutex> lock(FMutex);
           connection.Received.append(buffer, static_cast<size_t>(n));
         }
         FChanged.notify_all();
-      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      } else if (n == 0 || !testsocket::FailureWasRetry()) {
         connection.PeerClosed = true;
       }
     }
@@ -172,10 +139,9 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
     char buffer[65536];
     while (sent < chunk.size()) {
       if (FStop) return false;
-      pollfd entry{fd, POLLOUT | POLLIN, 0};
-      if (poll(&entry, 1, static_cast<int>(kSlice.count())) <= 0) continue;
-      if ((entry.revents & POLLIN) && !connection.PeerClosed) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      const testsocket::TReady ready = testsocket::Wait(fd, true, true, static_cast<int>(kSlice.count()));
+      if (ready.Readable && !connection.PeerClosed) {
+        long n = testsocket::Receive(fd, buffer, sizeof buffer);
         if (n > 0) {
           std::lock_guard<std::mutex> lock(FMutex);
           connection.Received.append(buffer, static_cast<size_t>(n));
@@ -183,21 +149,20 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
           connection.PeerClosed = true;
         }
       }
-      if (!(entry.revents & (POLLOUT | POLLERR | POLLHUP))) continue;
-      ssize_t n = send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        fail(ErrnoText("send"));
+      if (!ready.Writable) continue;
+      long n = testsocket::Send(fd, chunk.data() + sent, chunk.size() - sent);
+      if (n < 0 && !testsocket::FailureWasRetry()) {
+        fail(testsocket::FailureText("send"));
         return false;
       }
       if (n > 0) sent += static_cast<size_t>(n);
     }
     FChanged.notify_all();
-    // Wait until the peer's kernel holds the whole chunk, then pause.
+    // Wait until the peer's kernel holds the whole chunk (where the system
+    // tells), then pause.
     auto ackDeadline = TClock::now() + kAckBound;
     for (;;) {
-      int unsent = 0;
-      if (ioctl(fd, SIOCOUTQ, &unsent) != 0 || unsent == 0 || connection.PeerClosed ||
-          TClock::now() >= ackDeadline)
+      if (testsocket::UnacknowledgedBytes(fd) <= 0 || connection.PeerClosed || TClock::now() >= ackDeadline)
         break;
       pump(TClock::now() + milliseconds(1), nullptr);
     }
@@ -259,15 +224,14 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
   }
 
   if (abort) {
-    linger hard{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    testsocket::ResetOnClose(fd);
   } else if (!FStop) {
     // A normal close: send our FIN, then record until the peer closes too,
     // so that nothing it still sends is lost and no reset is provoked.
-    shutdown(fd, SHUT_WR);
+    testsocket::ShutdownWrite(fd);
     pump(forever, [&] { return connection.PeerClosed; });
   }
-  close(fd);
+  testsocket::Close(fd);
   {
     std::lock_guard<std::mutex> lock(FMutex);
     connection.Finished = true;

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_socket.h"
+
 // One step of a connection's script; build steps with the functions below.
 struct TScriptStep {
   enum class TKind { WaitBytes, WaitMarker, Send, Sleep, Close, Reset, Silent, NeverRead };
@@ -83,7 +85,7 @@ class TScriptedServer {
 
   std::vector<TScript> FScripts;
   int FReceiveBuffer = 0;
-  int FListener = -1;
+  testsocket::Handle FListener = testsocket::kNoSocket;
   uint16_t FPort = 0;
   std::atomic<bool> FStop{false};
   mutable std::mutex FMutex;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -144,5 +145,9 @@ int CountOpenDescriptors() {
   closedir(dir);
   return count - 1;  // the directory stream's own descriptor
 }
+
+DefaultPipeSignal::DefaultPipeSignal() : previous_(signal(SIGPIPE, SIG_DFL)) {}
+
+DefaultPipeSignal::~DefaultPipeSignal() { signal(SIGPIPE, previous_); }
 
 }  // namespace loopback

@@ -197,3 +197,46 @@ const std::vector<std::string>& ProgramCommand() { return g_program_command; }
 TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options) {
   return RunProgram(ProgramCommand(), arguments, options);
 }
+
+bool ProgramIsWindowsBuild() {
+  const std::vector<std::string>& command = ProgramCommand();
+  const std::string_view suffix = ".exe";
+  return !command.empty() && command.back().size() > suffix.size() &&
+         std::string_view(command.back()).substr(command.back().size() - suffix.size()) == suffix;
+}
+
+namespace {
+
+// A tool from beside the Windows program under test, started the same way.
+std::vector<std::string> WindowsToolCommand(const std::string& tool, std::string& program) {
+  std::vector<std::string> command = ProgramCommand();
+  program = command.back();
+  if (program[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) Fail("getcwd");
+    program = std::string(cwd) + "/" + program;
+    free(cwd);
+  }
+  command.back() = program.substr(0, program.rfind('/') + 1) + tool;
+  return command;
+}
+
+}  // namespace
+
+TProgramRun RunTolvaneRawLine(const std::string& line, const TProgramOptions& options) {
+  if (!ProgramIsWindowsBuild()) throw std::runtime_error("only a Windows build reads a raw command line");
+  std::string program;
+  const std::vector<std::string> command = WindowsToolCommand("tolvane_raw_launch.exe", program);
+  return RunProgram(command, {program, line}, options);
+}
+
+std::string ProgramSystemText(int posixNumber, int windowsNumber) {
+  if (!ProgramIsWindowsBuild()) return std::strerror(posixNumber);
+  std::string program;
+  const TProgramRun run = RunProgram(WindowsToolCommand("tolvane_system_text.exe", program),
+                                     {std::to_string(windowsNumber)});
+  if (!run.ExitedWith(0)) throw std::runtime_error("no system text for " + std::to_string(windowsNumber));
+  std::string text = run.Output;
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text;
+}

@@ -1,0 +1,155 @@
+// Socket calls on Windows: WinSock 1.1, which the program was first written
+// for. WinSock already behaves the way TSyncSocket expects (no signals, one
+// error number per thread, select on any handle), so most calls pass
+// straight through.
+
+#include "net/platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace netplatform {
+
+namespace {
+
+SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+// A select time-out from milliseconds, by truncating division.
+timeval TimeoutValue(int timeoutMs) {
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  return tv;
+}
+
+// One select on one socket in the named sets. timeoutMs 0 waits without
+// limit, a negative value polls once.
+int SelectOne(SocketHandle s, bool read, bool write, bool except, int timeoutMs) {
+  fd_set readSet, writeSet, exceptSet;
+  FD_ZERO(&readSet);
+  FD_ZERO(&writeSet);
+  FD_ZERO(&exceptSet);
+  if (read) FD_SET(Sock(s), &readSet);
+  if (write) FD_SET(Sock(s), &writeSet);
+  if (except) FD_SET(Sock(s), &exceptSet);
+  timeval tv = TimeoutValue(timeoutMs < 0 ? 0 : timeoutMs);
+  return select(0, read ? &readSet : nullptr, write ? &writeSet : nullptr, except ? &exceptSet : nullptr,
+                timeoutMs == 0 ? nullptr : &tv);
+}
+
+// The reason a non-blocking connect failed. WinSock leaves it in SO_ERROR;
+// the thread's last error may still hold the "would block" of the connect
+// call itself, which says nothing about the failure.
+int ConnectFailure(SocketHandle s) {
+  const int last = WSAGetLastError();
+  int error = 0;
+  int length = sizeof error;
+  if (getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error != 0)
+    return error;
+  return last;
+}
+
+}  // namespace
+
+int StartUp() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(1, 1), &data);
+}
+
+void CleanUp() { WSACleanup(); }
+
+int LastError() { return WSAGetLastError(); }
+
+bool RawErrorText(int number, std::string& text) {
+  char buffer[512];
+  DWORD count = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(number), 0, buffer,
+                               sizeof buffer, nullptr);
+  if (count == 0) return false;
+  text.assign(buffer, strnlen(buffer, count));
+  return true;
+}
+
+bool IsNtFamily() {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  // A system that cannot say is a recent one.
+  if (!GetVersionExA(&version)) return true;
+  return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+SocketHandle OpenSocket(int socketType) {
+  SOCKET s = socket(AF_INET, socketType, 0);
+  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+int CloseSocket(SocketHandle s) { return closesocket(Sock(s)) == 0 ? 0 : kSocketError; }
+
+std::uint32_t DottedAddress(const std::string& host) { return inet_addr(host.c_str()); }
+
+bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure) {
+  const hostent* found = gethostbyname(host.c_str());
+  if (found != nullptr && found->h_addrtype == AF_INET && found->h_length == 4 &&
+      found->h_addr_list[0] != nullptr) {
+    std::memcpy(&address, found->h_addr_list[0], 4);
+    return true;
+  }
+  // WinSock's resolver errors are ordinary WinSock error numbers with the
+  // system's texts.
+  failure.number = found == nullptr ? WSAGetLastError() : WSANO_DATA;
+  failure.description.clear();
+  return false;
+}
+
+int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  return connect(Sock(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : kSocketError;
+}
+
+int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  if (Connect(s, address, port) == 0 || WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  return kSocketError;
+}
+
+int SetNonBlocking(SocketHandle s, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ioctlsocket(Sock(s), FIONBIO, &mode) == 0 ? 0 : kSocketError;
+}
+
+int Wait(SocketHandle s, WaitFor what, int timeoutMs) {
+  return SelectOne(s, what == WaitFor::Read, what == WaitFor::Write, false, timeoutMs);
+}
+
+int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
+  error = 0;
+  int n = SelectOne(s, false, true, true, timeoutMs);
+  if (n == 0) return 0;
+  if (n != 1) {
+    error = WSAGetLastError();
+    return kSocketError;
+  }
+  // A failed attempt shows in the exception set only and leaves the socket
+  // not writable: a short second look tells the two apart.
+  constexpr int kSecondLookMs = 350;
+  if (SelectOne(s, false, true, false, kSecondLookMs) != 1) {
+    error = ConnectFailure(s);
+    return kSocketError;
+  }
+  return 1;
+}
+
+int Send(SocketHandle s, const void* data, int length) {
+  return send(Sock(s), static_cast<const char*>(data), length, 0);
+}
+
+int Receive(SocketHandle s, void* buffer, int length) { return recv(Sock(s), static_cast<char*>(buffer), length, 0); }
+
+int Peek(SocketHandle s, void* buffer, int length) {
+  return recv(Sock(s), static_cast<char*>(buffer), length, MSG_PEEK);
+}
+
+}  // namespace netplatform

@@ -1,0 +1,31 @@
+// The system's ANSI code page (CP_ACP) through the Win32 conversions.
+
+#include "text/codepage.h"
+
+#include <windows.h>
+
+#include <climits>
+
+// Wide text on Windows is UTF-16 in wchar_t, the same units as char16_t.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+std::u16string AnsiToWide(const std::string& Text) {
+  if (Text.empty() || Text.size() > INT_MAX) return {};
+  const int size = static_cast<int>(Text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, Text.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::u16string result(static_cast<std::size_t>(length), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, Text.data(), size, reinterpret_cast<wchar_t*>(result.data()), length);
+  return result;
+}
+
+std::string WideToAnsi(const std::u16string& Text) {
+  if (Text.empty() || Text.size() > INT_MAX) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(Text.data());
+  const int size = static_cast<int>(Text.size());
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string result(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, size, result.data(), length, nullptr, nullptr);
+  return result;
+}

@@ -1,0 +1,19 @@
+#include "support/socket_errors.h"
+
+#include <winsock2.h>
+
+#include "net/system_error.h"
+
+namespace socketerrors {
+
+const int kConnectionRefused = WSAECONNREFUSED;
+const int kConnectionReset = WSAECONNRESET;
+// WinSock has no broken pipe of its own: a send to a dropped peer is a reset
+// or an aborted connection.
+const int kBrokenPipe = WSAECONNABORTED;
+const int kNetworkUnreachable = WSAENETUNREACH;
+
+// WinSock's resolver errors are ordinary WinSock numbers with system texts.
+std::string ResolverText(int number) { return SystemErrorText(number); }
+
+}  // namespace socketerrors

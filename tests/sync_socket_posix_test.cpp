@@ -1,0 +1,166 @@
+// Socket behaviour that only POSIX systems have to get right: signals,
+// descriptor numbers, the resolver's and the connect's entry points.
+
+#include "net/sync_socket.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <signal.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+#include "net/system_error.h"
+#include "support/loopback.h"
+#include "support/sync_socket_fixture.h"
+
+// Counts the process's name look-ups, so a test can see whether a host went
+// to the resolver. Every call is passed on to the C library's own.
+namespace {
+std::atomic<int> gLookUps{0};
+}
+extern "C" int getaddrinfo(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
+  using Real = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+  static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  ++gLookUps;
+  return real(name, service, hints, result);
+}
+
+// Lets a test make the next connect fail inside the local stack, as a
+// connect to an unreachable network does, without sending anything anywhere.
+namespace {
+std::atomic<int> gFailNextConnect{0};
+}
+extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
+  using Real = int (*)(int, const sockaddr*, socklen_t);
+  static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "connect"));
+  if (gFailNextConnect.exchange(0) != 0) {
+    errno = ENETUNREACH;
+    return -1;
+  }
+  return real(fd, address, length);
+}
+
+namespace {
+
+using loopback::Fd;
+using syncsocket::Clock;
+using syncsocket::Connection;
+using syncsocket::MillisecondsSince;
+using syncsocket::Raised;
+
+TEST(SyncSocket, ConnectsByDottedAddressWithoutLookUpAndByName) {
+  const struct {
+    const char* host;
+    int lookUps;
+  } cases[] = {{"127.0.0.1", 0}, {"localhost", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    loopback::Listener listener;
+    TSyncSocket s(1, true);
+    int before = gLookUps;
+    s.Connect(c.host, listener.Port(), 0);
+    EXPECT_EQ(gLookUps - before, c.lookUps);
+    Fd peer = listener.Accept();
+    EXPECT_TRUE(peer.Valid());
+    EXPECT_TRUE(s.Connected());
+    EXPECT_TRUE(s.IsConnected());
+    EXPECT_EQ(s.LastWinSockError(), 0);
+  }
+}
+
+TEST(SyncSocket, AllOnesAddressGoesToTheResolver) {
+  TSyncSocket s(1, true);
+  int before = gLookUps;
+  try {
+    s.Connect("255.255.255.255", 9, 500);  // bounded; whether it connects does not matter
+  } catch (const EVHSyncSockError&) {
+  }
+  EXPECT_EQ(gLookUps - before, 1);
+}
+
+// A connect that fails inside the local stack, before anything is sent; the
+// timed connect must report that reason, not a vaguer one.
+TEST(SyncSocket, ConnectThatFailsAtOnceGivesTheSameReasonTimedOrNot) {
+  std::string messages[2];
+  for (int i = 0; i < 2; ++i) {
+    TSyncSocket s(1, true);
+    gFailNextConnect = 1;
+    auto e = Raised([&] { s.Connect("127.0.0.1", 5222, i == 0 ? 0 : 2000); });
+    EXPECT_EQ(e.Code, sockErrConnect);
+    EXPECT_EQ(e.WinSockError, ENETUNREACH);
+    messages[i] = e.what();
+  }
+  EXPECT_EQ(messages[0], "Connection error. " + SystemErrorText(ENETUNREACH));
+  EXPECT_EQ(messages[1], messages[0]);
+}
+
+TEST(SyncSocket, TimedConnectLeavesTheDescriptorBlocking) {
+  loopback::Listener listener;
+  TSyncSocket s(1, true);
+  s.Connect("127.0.0.1", listener.Port(), 2000);
+  EXPECT_EQ(fcntl(static_cast<int>(s.Socket()), F_GETFL) & O_NONBLOCK, 0);
+}
+
+// Sets a signal's handler for one test and puts the old one back.
+class SignalHandler {
+ public:
+  SignalHandler(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action{};
+    action.sa_handler = handler;  // no SA_RESTART: a wait sees EINTR
+    sigaction(signal_, &action, &previous_);
+  }
+  ~SignalHandler() { sigaction(signal_, &previous_, nullptr); }
+
+ private:
+  int signal_;
+  struct sigaction previous_{};
+};
+
+// A signal cuts poll short; the wait must go on for the time that is left.
+std::atomic<int> gAlarms{0};
+void CountAlarm(int) { ++gAlarms; }
+
+TEST(SyncSocket, WaitResumesAfterASignal) {
+  Connection c;
+  ASSERT_TRUE(c.peer.Valid());
+  SignalHandler alarmGuard(SIGALRM, CountAlarm);
+  gAlarms = 0;
+  itimerval timer{{0, 0}, {0, 50000}};
+  setitimer(ITIMER_REAL, &timer, nullptr);
+  auto start = Clock::now();
+  EXPECT_FALSE(c.socket.WaitForRead(400));
+  EXPECT_GE(MillisecondsSince(start), 350);
+  EXPECT_EQ(c.socket.LastWinSockError(), 0);
+  EXPECT_EQ(gAlarms, 1);
+}
+
+TEST(SyncSocket, WorksWithDescriptorsAboveTheSelectLimit) {
+  std::vector<Fd> filler;
+  while (filler.size() < 1200) {
+    Fd fd(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) GTEST_SKIP() << "cannot open enough descriptors";
+    bool enough = fd.Get() > 1100;
+    filler.push_back(std::move(fd));
+    if (enough) break;
+  }
+  Connection c;
+  ASSERT_TRUE(c.peer.Valid());
+  ASSERT_GT(static_cast<int>(c.socket.Socket()), 1024);
+  EXPECT_TRUE(c.socket.IsConnected());
+  c.socket.SendBuffer("ping", 4, 2000);
+  EXPECT_EQ(loopback::ReadUpTo(c.peer.Get(), 4, 2000), "ping");
+  ASSERT_TRUE(loopback::SendAll(c.peer.Get(), "pong"));
+  std::string text;
+  c.socket.ReceiveText(2000, text);
+  EXPECT_EQ(text, "pong");
+}
+
+}  // namespace
