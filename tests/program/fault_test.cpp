@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,7 +88,9 @@ std::vector<TFault> Faults() {
       // header or while it waits for the answer; both are a read or send
       // failure, with or without the system's text.
       {"ResetsBeforeHeader", {Reset()}, 1, {"ScriptRes:Bad:Cannot send data", "ScriptRes:Bad:Cannot read data"}, false},
-      {"ResetsAfterHeader", {WaitBytes(kHeader.size()), Reset()}, 1, {"ScriptRes:Bad:Cannot read data. "}, false},
+      // With the system's text for the reset on Linux; Wine reports it as a
+      // plain close.
+      {"ResetsAfterHeader", {WaitBytes(kHeader.size()), Reset()}, 1, {"ScriptRes:Bad:Cannot read data"}, false},
       // The server never reads, and its receive buffer is as small as the
       // system allows. The header still fits into the window, so the send
       // returns at once and it is the wait for the answer that ends the
@@ -112,6 +115,8 @@ std::vector<TFault> Faults() {
        {"ScriptRes:Host is alive:"}, false},
   };
 }
+
+void PrintTo(const TFault& fault, std::ostream* out) { *out << fault.Name; }
 
 class FaultTest : public testing::TestWithParam<TFault> {};
 
