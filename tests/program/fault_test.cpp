@@ -104,6 +104,10 @@ std::vector<TFault> Faults() {
       {"SendsAMebibyteOfGarbage", {Send(Garbage())}, 1, {"ScriptRes:Bad:Server error"}, false},
       // One byte per receive: the first one already holds no marker.
       {"DripsOneByteEvery50ms", dripSteps, 1, {"ScriptRes:Bad:Server error; <"}, false},
+      // A line break in what the server sent cannot end the result line
+      // early, nor add a line that looks like a verdict.
+      {"ForgesAResultLine", {Send("x\r\nScriptRes:Host is alive:1 ms\r\n")}, 1,
+       {"ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"}},
       {"SendsOnlyZeroBytes", {Send(std::string(4096, '\0'))}, 1, {"ScriptRes:Bad:Server error"}},
       // Each receive is judged alone: the first holds a stream error without
       // its end tag, so there is no element to classify.
