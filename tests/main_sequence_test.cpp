@@ -104,7 +104,11 @@ const TVerdictCase kVerdictCases[] = {
     {0, -3, "", "ScriptRes:Host is alive:-3 ms"},
     {0, 9000000000LL, "", "ScriptRes:Host is alive:9000000000 ms"},
     {1, 0, "Cannot read data", "ScriptRes:Bad:Cannot read data"},
-    {1, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a>\r\n\xFF</a>"},
+    {1, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a> \xFF</a>"},
+    // A server cannot add a line of its own to the output.
+    {1, 0, "Server error; x\r\nScriptRes:Host is alive:1 ms", "ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"},
+    {1, 0, "<e>\n\n  <c/>\r\r</e>\n", "ScriptRes:Bad:<e>   <c/> </e> "},
+    {2, 0, "a\rb", "ScriptRes:Unknown:a b"},
     {1, 0, "", "ScriptRes:Bad:"},
     {2, 0, "no socket", "ScriptRes:Unknown:no socket"},
 };

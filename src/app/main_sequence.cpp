@@ -39,6 +39,26 @@ void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineW
   run_check(state);
 }
 
+// A reason is the server's text as much as ours (an error element, a chunk
+// nothing was recognised in), and the monitoring host reads lines: a line
+// break in it would end the result line early and let whatever follows pass
+// for a line of its own, a forged "ScriptRes:Host is alive" included. Every
+// run of CR and LF bytes becomes one space, so the reason stays on its line.
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+std::string OnOneLine(const std::string& reason) {
+  std::string line;
+  line.reserve(reason.size());
+  for (size_t i = 0; i < reason.size(); ++i) {
+    if (!IsLineBreak(reason[i])) {
+      line += reason[i];
+    } else if (i == 0 || !IsLineBreak(reason[i - 1])) {
+      line += ' ';
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 std::string ResultLine(const TFrontEnd& state) {
@@ -46,9 +66,9 @@ std::string ResultLine(const TFrontEnd& state) {
     case kVerdictAlive:
       return std::string(kAlivePrefix) + std::to_string(state.ElapsedMs) + std::string(kAliveSuffix);
     case kVerdictBad:
-      return std::string(kBadPrefix) + state.VerdictText;
+      return std::string(kBadPrefix) + OnOneLine(state.VerdictText);
     default:
-      return std::string(kUnknownPrefix) + state.VerdictText;
+      return std::string(kUnknownPrefix) + OnOneLine(state.VerdictText);
   }
 }
 
