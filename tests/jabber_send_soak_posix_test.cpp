@@ -69,7 +69,9 @@ void Soak(Probe probe) {
   std::printf("soak: %d of %d probes alive; descriptors %d before, %d after; resident memory %ld KiB before, %ld KiB after\n",
               alive, checks + kWarmUp, descriptors, loopback::CountOpenDescriptors(), memory, ResidentKiB());
   EXPECT_EQ(loopback::CountOpenDescriptors(), descriptors);
-  if (kMemoryIsMeasurable) EXPECT_LE(ResidentKiB(), memory + kMemorySlackKiB);
+  if (kMemoryIsMeasurable) {
+    EXPECT_LE(ResidentKiB(), memory + kMemorySlackKiB);
+  }
 }
 
 // As the check run does it: a new sender for every probe.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "net/base_error.h"
 #include "text/number.h"
 
 namespace {
@@ -77,6 +78,6 @@ void ParseCommandLine(TFrontEnd& state, const TArguments& arguments) {
     // Values read before the failure stay; the rest are not read.
     state.ShowUsage = true;
     state.Verdict = 2;
-    state.VerdictText = failure.what();
+    state.VerdictText = MessageOf(failure);
   }
 }

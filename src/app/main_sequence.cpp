@@ -76,11 +76,10 @@ int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& 
                     const TCheckRunner& run_check) {
   try {
     ParseValidateAndCheck(state, arguments, out, run_check);
-  } catch (const EBaseError& failure) {
-    SetUnknown(state, failure.what());
   } catch (const std::exception& failure) {
-    // What the standard library throws (exhausted memory, say) counts the same.
-    SetUnknown(state, failure.what());
+    // The program's own failures and what the standard library throws
+    // (exhausted memory, say) count the same.
+    SetUnknown(state, MessageOf(failure));
   }
   out.WriteLine(ResultLine(state));
   return state.Verdict;

@@ -3,10 +3,24 @@
 // raises itself derives from it; callers that must not fail catch it (and
 // std::exception for what the standard library throws) and keep its message.
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
 class EBaseError : public std::runtime_error {
  public:
-  explicit EBaseError(const std::string& message) : std::runtime_error(message) {}
+  explicit EBaseError(const std::string& message) : std::runtime_error(message), FMessage(message) {}
+
+  // The whole message. It can carry a server's text, zero bytes included,
+  // which what() would end at.
+  const std::string& Message() const { return FMessage; }
+
+ private:
+  std::string FMessage;
 };
+
+// The message of any exception a caller keeps instead of passing it on.
+inline std::string MessageOf(const std::exception& failure) {
+  if (const auto* own = dynamic_cast<const EBaseError*>(&failure)) return own->Message();
+  return failure.what();
+}

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 
+#include "net/base_error.h"
 #include "net/sock_error.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"
@@ -86,7 +87,7 @@ void TJabberSend::Check(const std::string& Host, std::uint16_t Port) {
   } catch (const std::exception& failure) {
     // The program's own failures (EBaseError) and the standard library's,
     // exhausted memory for one, end the probe alike.
-    LastError = failure.what();
+    LastError = MessageOf(failure);
   }
 }
 
@@ -211,16 +212,16 @@ void TJabberSend::SendMessage(const std::string& Recipient, const std::string& B
     while (!Confirmed) WaitResponse(deadline.Next());
   } catch (const EVHSyncSockError& failure) {
     if (failure.Code != sockErrRead) {
-      LastError = failure.what();
+      LastError = MessageOf(failure);
       throw;
     }
     // Silence, a closed connection or a failed receive: nothing confirmed.
     LastError = JabberErrorText(jabberErrNotConfirmed);
     ErrorCode = jabberErrNotConfirmed;
   } catch (const EJabberSendError& failure) {
-    LastError = failure.what();
+    LastError = MessageOf(failure);
   } catch (const std::exception& failure) {
-    LastError = failure.what();
+    LastError = MessageOf(failure);
     throw;
   }
 }

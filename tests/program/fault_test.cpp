@@ -100,7 +100,7 @@ std::vector<TFault> Faults() {
       // drain that waits for the server's own close ends by the time-out.
       {"AnswersThenNeverReads", {Send(kServerHeader), NeverRead()}, 0, {"ScriptRes:Host is alive:"}, false, true, 1},
       // Nothing in the first receive is a marker: "Server error" with that
-      // receive's bytes, cut at the first zero byte, on one line.
+      // receive's bytes, on one line.
       {"SendsAMebibyteOfGarbage", {Send(Garbage())}, 1, {"ScriptRes:Bad:Server error"}, false},
       // One byte per receive: the first one already holds no marker.
       {"DripsOneByteEvery50ms", dripSteps, 1, {"ScriptRes:Bad:Server error; <"}, false},
@@ -109,6 +109,9 @@ std::vector<TFault> Faults() {
       {"ForgesAResultLine", {Send("x\r\nScriptRes:Host is alive:1 ms\r\n")}, 1,
        {"ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"}},
       {"SendsOnlyZeroBytes", {Send(std::string(4096, '\0'))}, 1, {"ScriptRes:Bad:Server error"}},
+      // The reason carries the server's bytes as they came, a zero byte too.
+      {"SendsAZeroByteInsideText", {Send(std::string("x\0y", 3))}, 1,
+       {std::string("ScriptRes:Bad:Server error; x\0y", 31)}},
       // Each receive is judged alone: the first holds a stream error without
       // its end tag, so there is no element to classify.
       {"FullChunkEndsInsideATag", {Send(FullChunkEndingInATag()), Send(kRestOfStreamError)}, 1,
@@ -143,7 +146,9 @@ TEST_P(FaultTest, OneLineRightExitCodeInTime) {
   EXPECT_TRUE(matched) << line.substr(0, 200);
 
   EXPECT_LT(run.WallTime, milliseconds(kTimeoutMs) + StartAndEnd() + kMargin);
-  if (fault.EndsByTimeout) EXPECT_GE(run.WallTime, milliseconds(kTimeoutMs));
+  if (fault.EndsByTimeout) {
+    EXPECT_GE(run.WallTime, milliseconds(kTimeoutMs));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FaultTest, testing::ValuesIn(Faults()),
