@@ -12,12 +12,22 @@ namespace testsocket {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoSocket = -1;
 
-// A socket listening on 127.0.0.1 on a port the system chose (backlog 16).
-// A positive receiveBuffer is set before listen, so accepted sockets inherit
-// it and advertise the window it shapes. Throws std::runtime_error.
+// A TCP socket bound to 127.0.0.1 on a port the system chose, which no other
+// socket may share, not listening yet. A positive receiveBuffer is set before
+// listen, so accepted sockets inherit it and advertise the window it shapes.
+// Throws std::runtime_error.
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer = 0);
+// Starts listening. Throws std::runtime_error.
+void Listen(Handle s, int backlog);
+// BindLoopback and Listen with a backlog of 16.
 Handle ListenLoopback(std::uint16_t& port, int receiveBuffer = 0);
 // A blocking connection to 127.0.0.1:port. Throws std::runtime_error.
 Handle ConnectLoopback(std::uint16_t port);
+// A non-blocking socket whose connect to 127.0.0.1:port is under way, or
+// kNoSocket. Wait for writability to learn how it ended.
+Handle StartConnectLoopback(std::uint16_t port);
+// One pending connection, blocking, or kNoSocket.
+Handle Accept(Handle listener);
 // One pending connection, non-blocking and with Nagle's delay off, or
 // kNoSocket.
 Handle AcceptNonBlocking(Handle listener);

@@ -29,20 +29,24 @@ sockaddr_in Loopback(std::uint16_t port) {
 
 }  // namespace
 
-Handle ListenLoopback(std::uint16_t& port, int receiveBuffer) {
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0 ||
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::string text = FailureText("bind/listen");
+    std::string text = FailureText("bind");
     close(fd);
     throw std::runtime_error(text);
   }
   port = ntohs(address.sin_port);
   return fd;
+}
+
+void Listen(Handle s, int backlog) {
+  if (listen(Fd(s), backlog) != 0) throw std::runtime_error(FailureText("listen"));
 }
 
 Handle ConnectLoopback(std::uint16_t port) {
@@ -55,6 +59,19 @@ Handle ConnectLoopback(std::uint16_t port) {
     throw std::runtime_error(text);
   }
   return fd;
+}
+
+Handle StartConnectLoopback(std::uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kNoSocket;
+  sockaddr_in address = Loopback(port);
+  connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return fd;
+}
+
+Handle Accept(Handle listener) {
+  int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  return fd < 0 ? kNoSocket : fd;
 }
 
 Handle AcceptNonBlocking(Handle listener) {

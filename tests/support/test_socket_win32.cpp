@@ -33,7 +33,7 @@ sockaddr_in Loopback(std::uint16_t port) {
 
 }  // namespace
 
-Handle ListenLoopback(std::uint16_t& port, int receiveBuffer) {
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0)
@@ -42,14 +42,18 @@ Handle ListenLoopback(std::uint16_t& port, int receiveBuffer) {
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
   sockaddr_in address = Loopback(0);
   int length = sizeof address;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0 ||
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::string text = FailureText("bind/listen");
+    std::string text = FailureText("bind");
     closesocket(s);
     throw std::runtime_error(text);
   }
   port = ntohs(address.sin_port);
   return Of(s);
+}
+
+void Listen(Handle s, int backlog) {
+  if (listen(Sock(s), backlog) != 0) throw std::runtime_error(FailureText("listen"));
 }
 
 Handle ConnectLoopback(std::uint16_t port) {
@@ -63,6 +67,18 @@ Handle ConnectLoopback(std::uint16_t port) {
   }
   return Of(s);
 }
+
+Handle StartConnectLoopback(std::uint16_t port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  u_long on = 1;
+  ioctlsocket(s, FIONBIO, &on);
+  sockaddr_in address = Loopback(port);
+  connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return Of(s);
+}
+
+Handle Accept(Handle listener) { return Of(accept(Sock(listener), nullptr, nullptr)); }
 
 Handle AcceptNonBlocking(Handle listener) {
   SOCKET s = accept(Sock(listener), nullptr, nullptr);
