@@ -32,22 +32,25 @@ int HexDigit(char c) {
 
 int DecDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
 
-// The number rule as the command line reads it, as a 32-bit pattern.
-std::uint32_t ModelReadNumber(std::string_view t) {
+// Where a number's digits begin, after leading spaces and a hexadecimal
+// prefix or a sign, and which of them was there.
+struct TStart {
+  std::size_t At;
+  bool Hex;
+  bool Minus;
+};
+TStart ReadStart(std::string_view t) {
   std::size_t i = 0;
   while (i < t.size() && t[i] == ' ') ++i;
-  bool hex = false;
-  bool minus = false;
-  if (t.substr(i, 2) == "0x" || t.substr(i, 2) == "0X") {
-    hex = true;
-    i += 2;
-  } else if (i < t.size() && (t[i] == '$' || t[i] == 'x' || t[i] == 'X')) {
-    hex = true;
-    i += 1;
-  } else if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
-    minus = t[i] == '-';
-    i += 1;
-  }
+  if (t.substr(i, 2) == "0x" || t.substr(i, 2) == "0X") return {i + 2, true, false};
+  if (i < t.size() && (t[i] == '$' || t[i] == 'x' || t[i] == 'X')) return {i + 1, true, false};
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) return {i + 1, false, t[i] == '-'};
+  return {i, false, false};
+}
+
+// The number rule as the command line reads it, as a 32-bit pattern.
+std::uint32_t ModelReadNumber(std::string_view t) {
+  auto [i, hex, minus] = ReadStart(t);
   std::uint32_t value = 0;
   for (; i < t.size(); ++i) {
     const int d = hex ? HexDigit(t[i]) : DecDigit(t[i]);
@@ -60,20 +63,7 @@ std::uint32_t ModelReadNumber(std::string_view t) {
 
 // The strict reader: the whole text one number, or nothing.
 bool ModelTryReadNumber(std::string_view t, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < t.size() && t[i] == ' ') ++i;
-  bool hex = false;
-  bool minus = false;
-  if (t.substr(i, 2) == "0x" || t.substr(i, 2) == "0X") {
-    hex = true;
-    i += 2;
-  } else if (i < t.size() && (t[i] == '$' || t[i] == 'x' || t[i] == 'X')) {
-    hex = true;
-    i += 1;
-  } else if (i < t.size() && (t[i] == '-' || t[i] == '+')) {
-    minus = t[i] == '-';
-    i += 1;
-  }
+  auto [i, hex, minus] = ReadStart(t);
   if (i == t.size()) return false;
   unsigned __int128 magnitude = 0;
   for (; i < t.size(); ++i) {
