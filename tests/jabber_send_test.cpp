@@ -182,10 +182,7 @@ TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
   const auto start = std::chrono::steady_clock::now();
   const auto since = [&] { return std::chrono::steady_clock::now() - start; };
   {
-    TScript steps{WaitFor(kHeaderEnd)};
-    const auto chatter = Chatter(6s);
-    steps.insert(steps.end(), chatter.begin(), chatter.end());
-    TScriptedServer server(steps);
+    TScriptedServer server(Chatter({WaitFor(kHeaderEnd)}, 6s));
     TJabberSend probe("", "");
     probe.ResponseTimeout = 500;
     probe.Check("127.0.0.1", server.Port());
@@ -194,10 +191,7 @@ TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
     EXPECT_LT(since(), 3s);
   }
   {
-    TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose)};
-    const auto chatter = Chatter(6s);
-    steps.insert(steps.end(), chatter.begin(), chatter.end());
-    TScriptedServer server(steps);
+    TScriptedServer server(Chatter({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose)}, 6s));
     TJabberSend probe("", "");
     probe.ResponseTimeout = 500;
     probe.Check("127.0.0.1", server.Port());
@@ -208,7 +202,7 @@ TEST(JabberSend, ChunksThatSettleNothingDoNotExtendAWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
   }
   {
-    TScriptedServer server(LoginThen(Chatter(6s)));
+    TScriptedServer server(LoginThen(Chatter({}, 6s)));
     auto sender = LoggedIn(server);
     sender->ConfirmTimeout = 500;
     const auto sending = std::chrono::steady_clock::now();

@@ -75,10 +75,7 @@ TEST(Check, ServerThatNeverClosesItsStreamIsAliveAndHeldOneTimeOut) {
 // A server that keeps talking without ever answering the stream header is
 // as good as a silent one: the check ends at its time-out.
 TEST(Check, ServerThatChattersWithoutAnsweringEndsAtTheTimeOut) {
-  TScript steps{WaitFor(kHeaderEnd)};
-  const auto chatter = Chatter(6s);
-  steps.insert(steps.end(), chatter.begin(), chatter.end());
-  TScriptedServer server(steps);
+  TScriptedServer server(Chatter({WaitFor(kHeaderEnd)}, 6s));
   const TProgramRun run = RunTolvane(Probe(server.Port(), "500"));
   EXPECT_EQ(run.Output, "ScriptRes:Bad:Cannot read data\r\n");
   EXPECT_TRUE(run.ExitedWith(1)) << run.ExitCode;

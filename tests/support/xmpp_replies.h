@@ -35,13 +35,13 @@ inline TScript PoliteServer() {
   return {WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(kStreamClose), Close()};
 }
 
-// Steps that keep sending, for about `duration`, a message addressed to
-// someone else: chunks that settle nothing, so only a bound on the whole wait
-// ends it.
-inline std::vector<TScriptStep> Chatter(std::chrono::milliseconds duration) {
+// The steps `before`, then steps that keep sending, for about `duration`, a
+// message addressed to someone else: chunks that settle nothing, so only a
+// bound on the whole wait ends it.
+inline std::vector<TScriptStep> Chatter(std::vector<TScriptStep> before, std::chrono::milliseconds duration) {
   using namespace script;
   const std::string aside = "<message from='carol@localhost' to='dave@localhost'><body>hi</body></message>";
-  std::vector<TScriptStep> steps;
+  std::vector<TScriptStep> steps = std::move(before);
   for (auto spent = std::chrono::milliseconds(0); spent < duration; spent += std::chrono::milliseconds(100)) {
     steps.push_back(Send(aside));
     steps.push_back(Sleep(std::chrono::milliseconds(50)));
