@@ -83,6 +83,7 @@ void TSyncSocket::ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::i
 }
 
 void TSyncSocket::Close() {
+  if (FTls) CloseTls();
   if (FSocket != np::kInvalidSocket) {
     FLastWinSockError = np::CloseSocket(FSocket);
     FSocket = np::kInvalidSocket;
@@ -114,6 +115,7 @@ bool TSyncSocket::WaitFor(np::WaitFor What, std::int32_t TimeoutMs) {
 void TSyncSocket::SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs) {
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
   if (Length <= 0) return;  // a negative length is never passed; it sends nothing
+  if (FTls) return SendTls(Data, Length, TimeoutMs);
   if (!WaitForWrite(TimeoutMs)) RaiseError(sockErrSend, FLastWinSockError);
   if (np::Send(FSocket, Data, Length) == np::kSocketError) RaiseError(sockErrSend, np::LastError());
 }
@@ -122,6 +124,7 @@ void TSyncSocket::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
   // A failure leaves Text empty rather than holding a buffer of zero bytes.
   Text.clear();
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
+  if (FTls) return ReceiveTls(TimeoutMs, Text);
   if (!WaitForRead(TimeoutMs)) RaiseError(sockErrRead, FLastWinSockError);
   Text.resize(kReceiveSize);
   int n = np::Receive(FSocket, Text.data(), kReceiveSize);
