@@ -27,6 +27,12 @@ void SetPort(TFrontEnd& state, std::string value) {
 
 void SetTimeout(TFrontEnd& state, std::string value) { state.Timeout = ReadNumber(value); }
 
+void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value); }
+
+void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
+
+void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = ReadNumber(value); }
+
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
 struct TKey {
@@ -37,6 +43,9 @@ constexpr TKey kKeys[] = {
     {"-host:", SetHost},
     {"-port:", SetPort},
     {"-timeout:", SetTimeout},
+    {"-tls:", SetTls},
+    {"-cafile:", SetCaFile},
+    {"-certdays:", SetCertDays},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is
