@@ -9,12 +9,26 @@
 #include <string>
 #include <sys/types.h>
 
+// What the server offers beyond plain client streams.
+struct TProsodyOptions {
+  // PEM files of the certificate and its key that TLS serves.
+  std::string Certificate;
+  std::string Key;
+  // STARTTLS on the client port (Prosody's mod_tls): without it, Prosody
+  // offers no STARTTLS at all.
+  bool StartTls = false;
+  // TLS from the first byte on a port of its own (DirectTlsPort), with
+  // DirectCertificate instead of Certificate when that is given.
+  bool DirectTls = false;
+  std::string DirectCertificate;
+};
+
 class TProsodyServer {
  public:
   // Starts Prosody and returns once it answers a client stream header.
   // Throws std::runtime_error, with Prosody's log, when it is not installed
   // or does not come up within a bounded time.
-  TProsodyServer();
+  explicit TProsodyServer(const TProsodyOptions& options = {});
   // Stops Prosody (SIGTERM, then SIGKILL after a bounded wait) and removes
   // the throwaway folder.
   ~TProsodyServer();
@@ -22,6 +36,7 @@ class TProsodyServer {
   TProsodyServer& operator=(const TProsodyServer&) = delete;
 
   uint16_t Port() const { return FPort; }
+  uint16_t DirectTlsPort() const { return FDirectTlsPort; }
   pid_t Pid() const { return FPid; }
   // Prosody's log and console output so far, for failure messages.
   std::string Log() const;
@@ -30,7 +45,9 @@ class TProsodyServer {
   bool StartOnce(const std::string& program, std::string& why);
   void Stop();
 
+  TProsodyOptions FOptions;
   std::filesystem::path FFolder;
   pid_t FPid = -1;
   uint16_t FPort = 0;
+  uint16_t FDirectTlsPort = 0;
 };

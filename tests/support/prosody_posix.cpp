@@ -66,7 +66,23 @@ uint16_t FreePort() {
   return ntohs(address.sin_port);
 }
 
-std::string Configuration(const fs::path& folder, uint16_t port) {
+// The lines that turn on what the options ask for, after the base ones.
+std::string TlsConfiguration(const TProsodyOptions& options, uint16_t directPort) {
+  auto files = [](const std::string& certificate, const std::string& key) {
+    return "{ certificate = \"" + certificate + "\", key = \"" + key + "\" }\n";
+  };
+  std::string c;
+  if (!options.Certificate.empty()) c += "ssl = " + files(options.Certificate, options.Key);
+  if (options.StartTls) c += "modules_enabled = { \"saslauth\", \"tls\" }\n";
+  if (options.DirectTls) {
+    c += "c2s_direct_tls_ports = { " + std::to_string(directPort) + " }\n";
+    if (!options.DirectCertificate.empty())
+      c += "c2s_direct_tls_ssl = " + files(options.DirectCertificate, options.Key);
+  }
+  return c;
+}
+
+std::string Configuration(const fs::path& folder, uint16_t port, const std::string& extra) {
   std::string f = folder.string();
   std::ostringstream c;
   c << "-- Throwaway configuration for one test run.\n"
@@ -86,6 +102,7 @@ std::string Configuration(const fs::path& folder, uint16_t port) {
     << "c2s_require_encryption = false\n"
     << "allow_unencrypted_plain_auth = true\n"
     << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
+    << extra  // later settings replace earlier ones
     << "VirtualHost \"localhost\"\n";
   return c.str();
 }
@@ -99,7 +116,7 @@ std::string ReadFile(const fs::path& path) {
 
 }  // namespace
 
-TProsodyServer::TProsodyServer() {
+TProsodyServer::TProsodyServer(const TProsodyOptions& options) : FOptions(options) {
   std::string program = FindProgram("prosody");
   if (program.empty())
     throw std::runtime_error(
@@ -129,8 +146,10 @@ TProsodyServer::~TProsodyServer() {
 
 bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   FPort = FreePort();
+  FDirectTlsPort = 0;
+  while (FOptions.DirectTls && (FDirectTlsPort == 0 || FDirectTlsPort == FPort)) FDirectTlsPort = FreePort();
   fs::path config = FFolder / "prosody.cfg.lua";
-  std::ofstream(config) << Configuration(FFolder, FPort);
+  std::ofstream(config) << Configuration(FFolder, FPort, TlsConfiguration(FOptions, FDirectTlsPort));
   fs::path console = FFolder / "console.log";
 
   FPid = fork();
@@ -171,6 +190,7 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
       std::string answer = client.ReceiveUntil("jabber:client", 5s);
       if (answer.find("jabber:client") != std::string::npos &&
           answer.find("<stream:error") == std::string::npos) {
+        if (FDirectTlsPort != 0) TLoopbackClient{FDirectTlsPort};  // throws while it does not accept
         std::this_thread::sleep_for(100ms);
         return !exited();
       }
