@@ -21,7 +21,8 @@ constexpr const char* kStartTlsOffer = "<starttls";
 constexpr const char* kProceed = "<proceed";
 constexpr const char* kFailure = "<failure";
 // A stream error or the end of the stream, which the plain conversation's
-// analysis judges; both are complete once these have arrived.
+// analysis judges once they are complete.
+constexpr const char* kStreamError = "<stream:error";
 constexpr const char* kStreamErrorEnd = "</stream:error>";
 constexpr const char* kStreamClose = "</stream:stream>";
 
@@ -73,7 +74,9 @@ void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
 // joins the chunks: a server may send its stream header and its features, or
 // a long features element, in several pieces. A stream error or stream close
 // on the way goes to the plain analysis, which raises the error as it would
-// without TLS; after a bare stream close the next receive fails.
+// without TLS; after a bare stream close the next receive fails. Nothing
+// else may reach that analysis: it would take the server's stream header for
+// an established session.
 std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd) {
   std::string reply;
   for (;;) {
@@ -81,7 +84,7 @@ std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Deadline, const char
     Socket->ReceiveText(Deadline.Next(), chunk);
     reply += chunk;
     if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
-    if (Contains(reply, kStreamErrorEnd) || Contains(reply, kStreamClose)) {
+    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
       AnalyzeResponse(reply);
       reply.clear();
     }

@@ -93,6 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "5000", "ScriptRes:Bad:Server refused STARTTLS"},
         TStartTlsCase{"StreamErrorFirst", {Send(kServerHeader + kHostUnknown + kStreamClose)}, "5000",
                       "ScriptRes:Bad:Invalid recipient or recipient unavailable; " + kHostUnknown},
+        // Only a whole stream error is judged; the stream header before it
+        // must not pass for an established session.
+        TStartTlsCase{"HeaderAndBrokenStreamErrorThenClose", {Send(kServerHeader + "<stream:err></stream:error>"), Close()},
+                      "5000", "ScriptRes:Bad:Cannot read data"},
         TStartTlsCase{"SilentBeforeFeatures", {Send(kServerHeader), Silent()}, "300", "ScriptRes:Bad:Cannot read data"},
         TStartTlsCase{"SilentAfterProceed", {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send(kProceed), Silent()},
                       "500", "ScriptRes:Bad:TLS handshake failed. The server did not answer in time"},
