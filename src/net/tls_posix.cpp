@@ -11,6 +11,7 @@
 #include "net/tls.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -20,6 +21,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -38,6 +40,10 @@ constexpr const char* kLibrary = "libssl.so.3";
   X(SSL_CTX_ctrl)                                                                                                    \
   X(SSL_CTX_set_verify)                                                                                              \
   X(SSL_CTX_set_default_verify_paths)                                                                                \
+  X(SSL_CTX_load_verify_dir)                                                                                         \
+  X(X509_get_default_cert_dir)                                                                                       \
+  X(X509_get_default_cert_dir_env)                                                                                   \
+  X(X509_get_default_cert_file_env)                                                                                  \
   X(SSL_CTX_get_cert_store)                                                                                          \
   X(SSL_new)                                                                                                         \
   X(SSL_free)                                                                                                        \
@@ -181,6 +187,22 @@ struct TTlsContext::TImpl {
   const TOpenSsl& Ssl;
   SSL_CTX* Context = nullptr;
 
+  // The system's trust store is OpenSSL's certificate directory, whose
+  // certificates are read one by one as a chain needs them. OpenSSL's own
+  // default would also read its whole CA file up front, which costs ten
+  // times the rest of a TLS check; so the file is read only where there is
+  // no such directory, or where SSL_CERT_FILE names one.
+  void TrustSystem() {
+    const char* dir = std::getenv(Ssl.X509_get_default_cert_dir_env());
+    if (!dir || !*dir) dir = Ssl.X509_get_default_cert_dir();
+    const char* file = std::getenv(Ssl.X509_get_default_cert_file_env());
+    struct stat info {};
+    const bool useDir = (!file || !*file) && dir && stat(dir, &info) == 0 && S_ISDIR(info.st_mode);
+    const int loaded =
+        useDir ? Ssl.SSL_CTX_load_verify_dir(Context, dir) : Ssl.SSL_CTX_set_default_verify_paths(Context);
+    if (loaded != 1) throw ETlsError(tlsErrLibrary, {ErrorReason(Ssl)});
+  }
+
   explicit TImpl(const TOpenSsl& ssl) : Ssl(ssl) {}
   ~TImpl() {
     if (Context) Ssl.SSL_CTX_free(Context);
@@ -188,7 +210,7 @@ struct TTlsContext::TImpl {
 
   void Trust(const std::string& CaFile) {
     if (CaFile.empty()) {
-      if (Ssl.SSL_CTX_set_default_verify_paths(Context) != 1) throw ETlsError(tlsErrLibrary, {ErrorReason(Ssl)});
+      TrustSystem();
       return;
     }
     X509_STORE* store = Ssl.SSL_CTX_get_cert_store(Context);
