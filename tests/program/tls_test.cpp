@@ -166,6 +166,7 @@ struct TCertificateCase {
   TArgs Args;          // "{ca}" and "{self}" stand for those files
   std::string Output;  // "{soon}" stands for the end of the short-lived certificate
   int Exit;
+  TArgs Environment = {};  // OpenSSL's settings, which a Windows build does not read
 };
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -179,11 +180,15 @@ void CheckAgainst(TServer which, const std::vector<TCertificateCase>& cases) {
   TProsodyServer server(Options(which));
   for (const TCertificateCase& c : cases) {
     SCOPED_TRACE(c.Name);
+    if (!c.Environment.empty() && ProgramIsWindowsBuild()) continue;
     TArgs args{"-host:localhost", "-port:" + std::to_string(c.DirectPort ? server.DirectTlsPort() : server.Port()),
                "-timeout:10000"};
     for (const std::string& arg : c.Args)
       args.push_back(Replace(Replace(arg, "{ca}", certificates.CaFile()), "{self}", certificates.SelfSigned()));
-    ExpectOutput(RunTolvane(args), Replace(c.Output, "{soon}", certificates.ExpiresSoonEnd()), c.Exit);
+    TProgramOptions options;
+    for (const std::string& setting : c.Environment)
+      options.Environment.push_back(Replace(setting, "{trusted}", certificates.TrustedDir()));
+    ExpectOutput(RunTolvane(args, options), Replace(c.Output, "{soon}", certificates.ExpiresSoonEnd()), c.Exit);
   }
 }
 
@@ -192,6 +197,7 @@ TEST(Certificate, ValidAndExpired) {
                {{"StartTls", false, {"-tls:starttls", "-cafile:{ca}"}, kAlive, 0},
                 {"PlainProbeUnchanged", false, {}, kAlive, 0},
                 {"PrivateCaNotInSystemStore", false, {"-tls:starttls"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
+                {"SystemStoreOfOpenSsl", false, {"-tls:starttls"}, kAlive, 0, {"SSL_CERT_DIR={trusted}", "SSL_CERT_FILE"}},
                 {"Expired", true, {"-tls:direct", "-cafile:{ca}"},
                  std::string("ScriptRes:Bad:Certificate has expired (") + TTestCertificates::kExpiredEnd + ")", 1},
                 {"DirectOnAPlainPort", false, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:TLS handshake failed. ...", 1}});

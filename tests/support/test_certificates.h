@@ -21,6 +21,8 @@ class TTestCertificates {
   std::string WrongName() const { return FFolder + "/wrong-name.pem"; }  // for wrong.example only
   std::string ExpiresSoon() const { return FFolder + "/soon.pem"; }     // 3 days and 1 hour from now
   std::string SelfSigned() const { return FFolder + "/self-signed.pem"; }
+  // A certificate directory as OpenSSL reads one, with the CA alone.
+  std::string TrustedDir() const { return FFolder + "/trusted"; }
 
   // When Expired() and ExpiresSoon() end, as the program writes dates.
   static constexpr const char* kExpiredEnd = "2021-01-01 00:00:00 UTC";

@@ -90,6 +90,9 @@ TTestCertificates::TTestCertificates() {
   Issue(FFolder, "expired.pem", "localhost", {"-startdate", "20200101000000Z", "-enddate", "20210101000000Z"});
   Issue(FFolder, "wrong-name.pem", "wrong", {"-days", "365"});
   Issue(FFolder, "soon.pem", "localhost", {"-enddate", Utc(soon, "%Y%m%d%H%M%SZ")});
+  std::filesystem::create_directory(TrustedDir());
+  std::filesystem::copy_file(CaFile(), TrustedDir() + "/ca.pem");
+  OpenSsl(FFolder, {"rehash", "trusted"});
   OpenSsl(FFolder, {"req", "-x509", "-key", "server.key", "-out", "self-signed.pem", "-days", "365", "-subj",
                     "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
 }
