@@ -27,21 +27,35 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
+sockaddr_in6 Loopback6(std::uint16_t port) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(port);
+  return address;
+}
+
 }  // namespace
 
-Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
+  int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  sockaddr_storage address{};
+  socklen_t length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (ipv6) {
+    *reinterpret_cast<sockaddr_in6*>(&address) = Loopback6(port);
+  } else {
+    *reinterpret_cast<sockaddr_in*>(&address) = Loopback(port);
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     std::string text = FailureText("bind");
     close(fd);
     throw std::runtime_error(text);
   }
-  port = ntohs(address.sin_port);
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   return fd;
 }
 

@@ -1,6 +1,7 @@
 #include "support/test_socket.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <stdexcept>
@@ -31,24 +32,38 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
+sockaddr_in6 Loopback6(std::uint16_t port) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(port);
+  return address;
+}
+
 }  // namespace
 
-Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
+  SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0)
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  sockaddr_in address = Loopback(0);
-  int length = sizeof address;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  sockaddr_storage address{};
+  int length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (ipv6) {
+    *reinterpret_cast<sockaddr_in6*>(&address) = Loopback6(port);
+  } else {
+    *reinterpret_cast<sockaddr_in*>(&address) = Loopback(port);
+  }
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     std::string text = FailureText("bind");
     closesocket(s);
     throw std::runtime_error(text);
   }
-  port = ntohs(address.sin_port);
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   return Of(s);
 }
 
