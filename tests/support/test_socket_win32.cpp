@@ -32,12 +32,17 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
-sockaddr_in6 Loopback6(std::uint16_t port) {
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  address.sin6_port = htons(port);
-  return address;
+// 127.0.0.1 or ::1 with `port`, and the length of its record.
+int LoopbackAddress(sockaddr_storage& address, std::uint16_t port, bool ipv6) {
+  if (!ipv6) {
+    *reinterpret_cast<sockaddr_in*>(&address) = Loopback(port);
+    return sizeof(sockaddr_in);
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  v6->sin6_family = AF_INET6;
+  v6->sin6_addr = in6addr_loopback;
+  v6->sin6_port = htons(port);
+  return sizeof *v6;
 }
 
 }  // namespace
@@ -50,12 +55,7 @@ Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
   sockaddr_storage address{};
-  int length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-  if (ipv6) {
-    *reinterpret_cast<sockaddr_in6*>(&address) = Loopback6(port);
-  } else {
-    *reinterpret_cast<sockaddr_in*>(&address) = Loopback(port);
-  }
+  int length = LoopbackAddress(address, port, ipv6);
   if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     std::string text = FailureText("bind");
