@@ -92,22 +92,8 @@ int CloseSocket(SocketHandle s) { return closesocket(Sock(s)) == 0 ? 0 : kSocket
 std::uint32_t DottedAddress(const std::string& host) { return inet_addr(host.c_str()); }
 
 bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure) {
-  addrinfo hints{};
-  hints.ai_family = what == LookUp::Name ? AF_UNSPEC : AF_INET6;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = what == LookUp::Name ? 0 : AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  addresses.clear();
-  if (rc == 0) {
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-      Address address;
-      if (ToAddress(entry->ai_addr, address)) addresses.push_back(address);
-    }
-    freeaddrinfo(found);
-    if (!addresses.empty()) return true;
-    rc = WSANO_DATA;
-  }
+  int rc = GetAddresses(host, what, addresses, WSANO_DATA);
+  if (rc == 0) return true;
   // Whatever else it holds (an IPv4 address, say), text that is no IPv6
   // address is a name no one has.
   if (what == LookUp::Ipv6Literal) rc = WSAHOST_NOT_FOUND;

@@ -1,9 +1,10 @@
 #pragma once
-// Between the platform layer's Address and the socket API's address records.
-// The BSD records (sockaddr_in, sockaddr_in6, sockaddr_storage) have the same
-// fields on every system this program runs on, so both platform files share
-// this code: each includes it after its own socket headers, which is why it
-// includes none of them itself.
+// Between the platform layer's Address and the socket API's address records,
+// and the look-up that fills a list of them. The BSD records (sockaddr_in,
+// sockaddr_in6, sockaddr_storage, addrinfo) and getaddrinfo are the same on
+// every system this program runs on, so both platform files share this code:
+// each includes it after its own socket headers, which is why it includes
+// none of them itself.
 
 #include <cstring>
 
@@ -52,6 +53,25 @@ inline bool ToAddress(const sockaddr* from, Address& address) {
     return true;
   }
   return false;
+}
+
+// getaddrinfo for LookUpHost: every IPv4 and IPv6 address it gives for host,
+// in its order. Returns its result, or noAddress when it gave none of them.
+inline int GetAddresses(const std::string& host, LookUp what, std::vector<Address>& addresses, int noAddress) {
+  addrinfo hints{};
+  hints.ai_family = what == LookUp::Name ? AF_UNSPEC : AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = what == LookUp::Name ? 0 : AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  addresses.clear();
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0) return rc;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    Address address;
+    if (ToAddress(entry->ai_addr, address)) addresses.push_back(address);
+  }
+  freeaddrinfo(found);
+  return addresses.empty() ? noAddress : 0;
 }
 
 }  // namespace netplatform

@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+#include "net/socket_address.h"
+
 namespace testsocket {
 
 namespace {
@@ -32,17 +34,11 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
-// 127.0.0.1 or ::1 with `port`, and the length of its record.
-int LoopbackAddress(sockaddr_storage& address, std::uint16_t port, bool ipv6) {
-  if (!ipv6) {
-    *reinterpret_cast<sockaddr_in*>(&address) = Loopback(port);
-    return sizeof(sockaddr_in);
-  }
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-  v6->sin6_family = AF_INET6;
-  v6->sin6_addr = in6addr_loopback;
-  v6->sin6_port = htons(port);
-  return sizeof *v6;
+// 127.0.0.1 or ::1 with `port`.
+netplatform::TSocketAddress LoopbackAddress(std::uint16_t port, bool ipv6) {
+  netplatform::Address address = netplatform::V4Address(htonl(INADDR_LOOPBACK));
+  if (ipv6) address = {netplatform::Family::V6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+  return {address, port};
 }
 
 }  // namespace
@@ -54,16 +50,16 @@ Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  sockaddr_storage address{};
-  int length = LoopbackAddress(address, port, ipv6);
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  netplatform::TSocketAddress address = LoopbackAddress(port, ipv6);
+  int length = address.length;
+  if (bind(s, address.Get(), length) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&address.storage), &length) != 0) {
     std::string text = FailureText("bind");
     closesocket(s);
     throw std::runtime_error(text);
   }
   // The port sits at the same place in both families' records.
-  port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port);
   return Of(s);
 }
 
