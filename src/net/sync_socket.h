@@ -1,7 +1,7 @@
 #pragma once
-// TSyncSocket: a TCP client socket (IPv4 or IPv6) whose operations block the caller,
-// each bounded by a time-out in milliseconds passed per call (0 waits without
-// limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
+// TSyncSocket: a TCP client socket (IPv4 or IPv6) whose operations block the
+// caller, each bounded by a time-out in milliseconds passed per call (0 waits
+// without limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
 // the failed step; no failure closes the socket, the owner decides that.
 
 #include <cstdint>
