@@ -9,12 +9,19 @@
 #include <string>
 #include <sys/types.h>
 
+// What a test's Prosody does beyond the plain one.
+struct TProsodyOptions {
+  // Also listen on ::1, on the same port, and serve the virtual host "::1"
+  // too, the domain a probe of that address names.
+  bool Ipv6 = false;
+};
+
 class TProsodyServer {
  public:
   // Starts Prosody and returns once it answers a client stream header.
   // Throws std::runtime_error, with Prosody's log, when it is not installed
   // or does not come up within a bounded time.
-  TProsodyServer();
+  explicit TProsodyServer(const TProsodyOptions& options = {});
   // Stops Prosody (SIGTERM, then SIGKILL after a bounded wait) and removes
   // the throwaway folder.
   ~TProsodyServer();
@@ -30,6 +37,7 @@ class TProsodyServer {
   bool StartOnce(const std::string& program, std::string& why);
   void Stop();
 
+  TProsodyOptions FOptions;
   std::filesystem::path FFolder;
   pid_t FPid = -1;
   uint16_t FPort = 0;
