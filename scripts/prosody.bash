@@ -24,10 +24,23 @@ free_port() {
   return 1
 }
 
+# Another program may take the free port before Prosody does: then it is
+# tried again on another one.
 start_prosody() {
   prosody_folder=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-prosody-XXXXXX")
-  prosody_port=$(free_port)
   mkdir -p "$prosody_folder/data" "$prosody_folder/certs"
+  for _ in 1 2 3; do
+    start_prosody_once && return 0
+    stop_prosody_process
+  done
+  echo "Prosody did not come up" >&2
+  cat "$prosody_folder/console.log" "$prosody_folder/prosody.log" >&2 2>/dev/null || true
+  return 1
+}
+
+start_prosody_once() {
+  prosody_port=$(free_port)
+  rm -f "$prosody_folder/prosody.log"
   cat >"$prosody_folder/prosody.cfg.lua" <<CFG
 run_as_root = true
 pidfile = "$prosody_folder/prosody.pid"
@@ -48,17 +61,19 @@ CFG
   (cd "$prosody_folder" && exec prosody -F --config "$prosody_folder/prosody.cfg.lua" \
     >"$prosody_folder/console.log" 2>&1) &
   prosody_pid=$!
+  # Up when Prosody says it serves the port (someone else may listen there)
+  # and the port accepts.
   for _ in $(seq 300); do
-    listening "$prosody_port" && return 0
-    kill -0 "$prosody_pid" 2>/dev/null || break
+    grep -qF "[127.0.0.1]:$prosody_port" "$prosody_folder/prosody.log" 2>/dev/null &&
+      listening "$prosody_port" && return 0
+    kill -0 "$prosody_pid" 2>/dev/null || return 1
+    grep -q 'Failed to open server port' "$prosody_folder/prosody.log" 2>/dev/null && return 1
     sleep 0.1
   done
-  echo "Prosody did not come up" >&2
-  cat "$prosody_folder/console.log" "$prosody_folder/prosody.log" >&2 2>/dev/null || true
   return 1
 }
 
-stop_prosody() {
+stop_prosody_process() {
   if [ -n "$prosody_pid" ]; then
     kill "$prosody_pid" 2>/dev/null || true
     for _ in $(seq 50); do kill -0 "$prosody_pid" 2>/dev/null || break; sleep 0.1; done
@@ -66,6 +81,10 @@ stop_prosody() {
     wait "$prosody_pid" 2>/dev/null || true
     prosody_pid=""
   fi
+}
+
+stop_prosody() {
+  stop_prosody_process
   if [ -n "$prosody_folder" ]; then
     rm -rf "$prosody_folder"
     prosody_folder=""
