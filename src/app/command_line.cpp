@@ -27,6 +27,8 @@ void SetPort(TFrontEnd& state, std::string value) {
 
 void SetTimeout(TFrontEnd& state, std::string value) { state.Timeout = ReadNumber(value); }
 
+void SetDomain(TFrontEnd& state, std::string value) { state.Domain = std::move(value); }
+
 void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value); }
 
 void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
@@ -43,6 +45,7 @@ constexpr TKey kKeys[] = {
     {"-host:", SetHost},
     {"-port:", SetPort},
     {"-timeout:", SetTimeout},
+    {"-domain:", SetDomain},
     {"-tls:", SetTls},
     {"-cafile:", SetCaFile},
     {"-certdays:", SetCertDays},

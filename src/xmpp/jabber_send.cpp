@@ -76,7 +76,7 @@ void TJabberSend::Connect() {
       return;
     }
     TOutBuffer buffer;
-    BuildStreamHeader(buffer, Server);
+    BuildStreamHeader(buffer, XmppDomain());
     SendStanza(buffer);
     const TReplyDeadline deadline(ResponseTimeout);
     while (!Connected) WaitResponse(deadline.Next());

@@ -49,13 +49,13 @@ void TJabberSend::OpenTlsStream() {
   PrepareTls();
   const TReplyDeadline deadline(ResponseTimeout);
   TOutBuffer buffer;
-  BuildVersionedStreamHeader(buffer, StreamDomain());
+  BuildVersionedStreamHeader(buffer, XmppDomain());
   if (TlsMode == TTlsMode::StartTls) {
     SendStanza(buffer);
     NegotiateStartTls(deadline);
   }
-  Socket->StartTls(*FTlsContext, StreamDomain(), deadline.Next());
-  CheckCertificate(Socket->PeerCertificate(), StreamDomain(), NowUtc(), CertDays);
+  Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
+  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
   SendStanza(buffer);
   while (!Connected) WaitResponse(deadline.Next());
 }

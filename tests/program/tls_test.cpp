@@ -151,13 +151,15 @@ TProsodyOptions Options(TServer which) {
   const TTestCertificates& c = TTestCertificates::Get();
   switch (which) {
     case TServer::ValidAndExpired:
-      return {c.Valid(), c.Key(), true, true, c.Expired()};
+      return {.Certificate = c.Valid(), .Key = c.Key(), .StartTls = true, .DirectTls = true,
+              .DirectCertificate = c.Expired()};
     case TServer::WrongNameAndSoon:
-      return {c.WrongName(), c.Key(), true, true, c.ExpiresSoon()};
+      return {.Certificate = c.WrongName(), .Key = c.Key(), .StartTls = true, .DirectTls = true,
+              .DirectCertificate = c.ExpiresSoon()};
     case TServer::NoStartTlsSelfSigned:
       break;
   }
-  return {c.SelfSigned(), c.Key(), false, true, ""};
+  return {.Certificate = c.SelfSigned(), .Key = c.Key(), .DirectTls = true};
 }
 
 struct TCertificateCase {

@@ -9,8 +9,11 @@
 #include <string>
 #include <sys/types.h>
 
-// What the server offers beyond plain client streams.
+// What a test's Prosody does beyond the plain one.
 struct TProsodyOptions {
+  // Also listen on ::1, on the same port, and serve the virtual host "::1"
+  // too, the domain a probe of that address names.
+  bool Ipv6 = false;
   // PEM files of the certificate and its key that TLS serves.
   std::string Certificate;
   std::string Key;
