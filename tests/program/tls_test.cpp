@@ -210,7 +210,12 @@ TEST(Certificate, WrongNameAndExpiringSoon) {
                {{"WrongName", false, {"-tls:starttls", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate does not match localhost", 1},
                 {"ExpiresWithinDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:4"},
                  "ScriptRes:Bad:Certificate expires in 3 days ({soon})", 1},
-                {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:3"}, kAlive, 0}});
+                {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:3"}, kAlive, 0},
+                // The name checked is the XMPP domain, which is the host unless -domain: names it.
+                {"AddressIsNoName", true, {"-host:127.0.0.1", "-tls:direct", "-cafile:{ca}"},
+                 "ScriptRes:Bad:Certificate does not match 127.0.0.1", 1},
+                {"DomainOfAnAddress", true, {"-host:127.0.0.1", "-domain:localhost", "-tls:direct", "-cafile:{ca}"},
+                 kAlive, 0}});
 }
 
 TEST(Certificate, NoStartTlsAndSelfSigned) {
