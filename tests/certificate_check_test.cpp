@@ -23,7 +23,8 @@ TPeerCertificate Good() {
 }
 
 // The message CheckCertificate raises, or "" when it accepts.
-std::string Verdict(const TPeerCertificate& c, std::int32_t certDays = 0, const std::string& domain = "xmpp.example.org") {
+std::string Verdict(const TPeerCertificate& c, std::int32_t certDays = 0,
+                    const std::string& domain = "xmpp.example.org") {
   try {
     CheckCertificate(c, domain, kNow, certDays);
     return "";

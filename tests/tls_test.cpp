@@ -23,9 +23,8 @@ std::string Bytes(std::initializer_list<int> values) {
 // A subjectAltName of "DNS:localhost" and the XMPP address "localhost", as
 // the openssl command writes it.
 const std::string kDns = Bytes({0x82, 9}) + "localhost";
-const std::string kXmpp = Bytes({0xA0, 0x17, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x08, 0x05, 0xA0, 0x0B,
-                                 0x0C, 9}) +
-                          "localhost";
+const std::string kXmpp =
+    Bytes({0xA0, 0x17, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x08, 0x05, 0xA0, 0x0B, 0x0C, 9}) + "localhost";
 const std::string kBoth = Bytes({0x30, 0x24}) + kDns + kXmpp;
 
 TEST(SubjectAltName, ReadsDnsNamesAndXmppAddresses) {
@@ -45,8 +44,8 @@ TEST(SubjectAltName, MalformedIsRefusedWithoutReadingPastTheEnd) {
     TPeerCertificate c;
     EXPECT_FALSE(ReadSubjectAltName(kBoth.substr(0, cut), c)) << cut;
   }
-  for (const std::string& bad : {Bytes({0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF}), Bytes({0x30, 0x80}),
-                                 Bytes({0x31, 0x00}), Bytes({0x30, 0x02, 0x82, 0x05})}) {
+  for (const std::string& bad : {Bytes({0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF}), Bytes({0x30, 0x80}), Bytes({0x31, 0x00}),
+                                 Bytes({0x30, 0x02, 0x82, 0x05})}) {
     TPeerCertificate c;
     EXPECT_FALSE(ReadSubjectAltName(bad, c));
   }

@@ -69,9 +69,8 @@ bool ReadSubjectAltName(std::string_view Der, TPeerCertificate& Certificate) {
       Certificate.DnsNames.emplace_back(name);
     } else if (tag == kOtherName) {
       std::string_view type, value, text;
-      if (TakeElement(name, tag, type) && tag == kObjectId && type == kXmppAddrOid &&
-          TakeElement(name, tag, value) && tag == kExplicitValue && TakeElement(value, tag, text) &&
-          tag == kUtf8String)
+      if (TakeElement(name, tag, type) && tag == kObjectId && type == kXmppAddrOid && TakeElement(name, tag, value) &&
+          tag == kExplicitValue && TakeElement(value, tag, text) && tag == kUtf8String)
         Certificate.XmppAddrs.emplace_back(text);
     }
   }

@@ -6,18 +6,10 @@ namespace {
 
 // "{}" stands for the next value. Indexed by -Code - 1.
 const char* const kTexts[] = {
-    "TLS is not available. {}",
-    "Cannot read CA file {}. {}",
-    "CA file {} holds no PEM certificate",
-    "Server does not offer STARTTLS",
-    "Server refused STARTTLS",
-    "TLS handshake failed. {}",
-    "Certificate is not trusted. {}",
-    "Certificate has expired ({})",
-    "Certificate is not valid yet ({})",
-    "Certificate does not match {}",
-    "Certificate expires in {} ({})",
-    "TLS connection failed. {}",
+    "TLS is not available. {}",       "Cannot read CA file {}. {}",     "CA file {} holds no PEM certificate",
+    "Server does not offer STARTTLS", "Server refused STARTTLS",        "TLS handshake failed. {}",
+    "Certificate is not trusted. {}", "Certificate has expired ({})",   "Certificate is not valid yet ({})",
+    "Certificate does not match {}",  "Certificate expires in {} ({})", "TLS connection failed. {}",
 };
 constexpr std::int32_t kLastCode = tlsErrConnection;
 

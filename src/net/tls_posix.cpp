@@ -33,59 +33,59 @@ namespace {
 // The soname of OpenSSL 3's libssl; it brings libcrypto along.
 constexpr const char* kLibrary = "libssl.so.3";
 
-#define TOLVANE_OPENSSL_CALLS(X)                                                                                     \
-  X(TLS_client_method)                                                                                               \
-  X(SSL_CTX_new)                                                                                                     \
-  X(SSL_CTX_free)                                                                                                    \
-  X(SSL_CTX_ctrl)                                                                                                    \
-  X(SSL_CTX_set_verify)                                                                                              \
-  X(SSL_CTX_set_default_verify_paths)                                                                                \
-  X(SSL_CTX_load_verify_dir)                                                                                         \
-  X(X509_get_default_cert_dir)                                                                                       \
-  X(X509_get_default_cert_dir_env)                                                                                   \
-  X(X509_get_default_cert_file_env)                                                                                  \
-  X(SSL_CTX_get_cert_store)                                                                                          \
-  X(SSL_new)                                                                                                         \
-  X(SSL_free)                                                                                                        \
-  X(SSL_ctrl)                                                                                                        \
-  X(SSL_set_bio)                                                                                                     \
-  X(SSL_set_connect_state)                                                                                           \
-  X(SSL_do_handshake)                                                                                                \
-  X(SSL_read)                                                                                                        \
-  X(SSL_write)                                                                                                       \
-  X(SSL_shutdown)                                                                                                    \
-  X(SSL_get_error)                                                                                                   \
-  X(SSL_get_verify_result)                                                                                           \
-  X(SSL_get1_peer_certificate)                                                                                       \
-  X(BIO_s_mem)                                                                                                       \
-  X(BIO_new)                                                                                                         \
-  X(BIO_new_mem_buf)                                                                                                 \
-  X(BIO_free)                                                                                                        \
-  X(BIO_read)                                                                                                        \
-  X(BIO_write)                                                                                                       \
-  X(BIO_ctrl_pending)                                                                                                \
-  X(ERR_get_error)                                                                                                   \
-  X(ERR_clear_error)                                                                                                 \
-  X(ERR_reason_error_string)                                                                                         \
-  X(PEM_read_bio_X509)                                                                                               \
-  X(X509_free)                                                                                                       \
-  X(X509_STORE_add_cert)                                                                                             \
-  X(X509_STORE_CTX_get_error)                                                                                        \
-  X(X509_STORE_CTX_get_error_depth)                                                                                  \
-  X(X509_STORE_CTX_set_error)                                                                                        \
-  X(X509_verify_cert_error_string)                                                                                   \
-  X(X509_get_ext_by_NID)                                                                                             \
-  X(X509_get_ext)                                                                                                    \
-  X(X509_EXTENSION_get_data)                                                                                         \
-  X(X509_get_subject_name)                                                                                           \
-  X(X509_NAME_get_index_by_NID)                                                                                      \
-  X(X509_NAME_get_entry)                                                                                             \
-  X(X509_NAME_ENTRY_get_data)                                                                                        \
-  X(X509_get0_notBefore)                                                                                             \
-  X(X509_get0_notAfter)                                                                                              \
-  X(ASN1_TIME_to_tm)                                                                                                 \
-  X(ASN1_STRING_get0_data)                                                                                           \
-  X(ASN1_STRING_length)                                                                                              \
+#define TOLVANE_OPENSSL_CALLS(X)      \
+  X(TLS_client_method)                \
+  X(SSL_CTX_new)                      \
+  X(SSL_CTX_free)                     \
+  X(SSL_CTX_ctrl)                     \
+  X(SSL_CTX_set_verify)               \
+  X(SSL_CTX_set_default_verify_paths) \
+  X(SSL_CTX_load_verify_dir)          \
+  X(X509_get_default_cert_dir)        \
+  X(X509_get_default_cert_dir_env)    \
+  X(X509_get_default_cert_file_env)   \
+  X(SSL_CTX_get_cert_store)           \
+  X(SSL_new)                          \
+  X(SSL_free)                         \
+  X(SSL_ctrl)                         \
+  X(SSL_set_bio)                      \
+  X(SSL_set_connect_state)            \
+  X(SSL_do_handshake)                 \
+  X(SSL_read)                         \
+  X(SSL_write)                        \
+  X(SSL_shutdown)                     \
+  X(SSL_get_error)                    \
+  X(SSL_get_verify_result)            \
+  X(SSL_get1_peer_certificate)        \
+  X(BIO_s_mem)                        \
+  X(BIO_new)                          \
+  X(BIO_new_mem_buf)                  \
+  X(BIO_free)                         \
+  X(BIO_read)                         \
+  X(BIO_write)                        \
+  X(BIO_ctrl_pending)                 \
+  X(ERR_get_error)                    \
+  X(ERR_clear_error)                  \
+  X(ERR_reason_error_string)          \
+  X(PEM_read_bio_X509)                \
+  X(X509_free)                        \
+  X(X509_STORE_add_cert)              \
+  X(X509_STORE_CTX_get_error)         \
+  X(X509_STORE_CTX_get_error_depth)   \
+  X(X509_STORE_CTX_set_error)         \
+  X(X509_verify_cert_error_string)    \
+  X(X509_get_ext_by_NID)              \
+  X(X509_get_ext)                     \
+  X(X509_EXTENSION_get_data)          \
+  X(X509_get_subject_name)            \
+  X(X509_NAME_get_index_by_NID)       \
+  X(X509_NAME_get_entry)              \
+  X(X509_NAME_ENTRY_get_data)         \
+  X(X509_get0_notBefore)              \
+  X(X509_get0_notAfter)               \
+  X(ASN1_TIME_to_tm)                  \
+  X(ASN1_STRING_get0_data)            \
+  X(ASN1_STRING_length)               \
   X(GENERAL_NAMES_free)
 
 // The OpenSSL calls the program makes, resolved once from the loaded library.
@@ -108,11 +108,11 @@ const TOpenSsl& OpenSsl() {
   auto* calls = new TOpenSsl;
   bool complete = true;
   std::string missing;
-#define TOLVANE_RESOLVE(name)                                                      \
-  calls->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));        \
-  if (!calls->name && complete) {                                                  \
-    complete = false;                                                              \
-    missing = std::string(kLibrary) + ": " + #name;                                \
+#define TOLVANE_RESOLVE(name)                                               \
+  calls->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  if (!calls->name && complete) {                                           \
+    complete = false;                                                       \
+    missing = std::string(kLibrary) + ": " + #name;                         \
   }
   TOLVANE_OPENSSL_CALLS(TOLVANE_RESOLVE)
 #undef TOLVANE_RESOLVE
@@ -266,8 +266,7 @@ struct TTlsSession::TImpl {
   }
 };
 
-TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName)
-    : F(std::make_unique<TImpl>(Context.F)) {
+TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName) : F(std::make_unique<TImpl>(Context.F)) {
   const TOpenSsl& ssl = F->Ssl;
   F->Session = ssl.SSL_new(F->Context->Context);
   if (F->Session) {

@@ -30,7 +30,8 @@ constexpr DWORD kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC
 
 constexpr int kMaxRounds = 32;
 
-constexpr DWORD kOldProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+constexpr DWORD kOldProtocols =
+    SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
 
 // The system's text for a status or HRESULT, or its number in hexadecimal,
 // the way such codes are looked up.
@@ -51,18 +52,16 @@ std::int64_t Seconds(const FILETIME& time) {
   return ticks / 10000000 - 11644473600LL;
 }
 
-
 void ReadNames(PCCERT_CONTEXT certificate, TPeerCertificate& facts) {
   const CERT_INFO* info = certificate->pCertInfo;
   const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
   facts.HasSubjectAltName = extension != nullptr;
   if (extension)
-    ReadSubjectAltName(std::string_view(reinterpret_cast<const char*>(extension->Value.pbData),
-                                        extension->Value.cbData),
-                       facts);
+    ReadSubjectAltName(
+        std::string_view(reinterpret_cast<const char*>(extension->Value.pbData), extension->Value.cbData), facts);
   char name[256];
-  const DWORD length = CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0,
-                                          const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
+  const DWORD length =
+      CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
   if (length > 1) facts.CommonName.assign(name, length - 1);
 }
 
@@ -122,8 +121,8 @@ struct TTlsContext::TImpl {
       old.dwVersion = SCHANNEL_CRED_VERSION;
       old.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
       old.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-      status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
-                                         &old, nullptr, nullptr, &Credentials, &expiry);
+      status = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &old,
+                                         nullptr, nullptr, &Credentials, &expiry);
     }
     if (status != SEC_E_OK) throw ETlsError(tlsErrLibrary, {StatusText(status)});
     HaveCredentials = true;
@@ -143,9 +142,8 @@ struct TTlsContext::TImpl {
         der.resize(size);
         added = CryptStringToBinaryA(block.data(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
                                      reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr) &&
-                CertAddEncodedCertificateToStore(Anchors, X509_ASN_ENCODING,
-                                                 reinterpret_cast<const BYTE*>(der.data()), size,
-                                                 CERT_STORE_ADD_USE_EXISTING, nullptr);
+                CertAddEncodedCertificateToStore(Anchors, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                 size, CERT_STORE_ADD_USE_EXISTING, nullptr);
       }
       if (!added) throw ETlsError(tlsErrCaFile, {CaFile, TlsReasonText(TTlsReason::DamagedCertificate)});
     }
@@ -188,15 +186,19 @@ struct TTlsContext::TImpl {
     DWORD issuerBits = 0;
     for (DWORD i = 1; i < simple->cElement; ++i) issuerBits |= simple->rgpElement[i]->TrustStatus.dwErrorStatus;
     if (!(issuerBits & CERT_TRUST_IS_NOT_TIME_VALID)) status &= ~CERT_TRUST_IS_NOT_TIME_VALID;
-    status &= ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+    status &=
+        ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     bool rootIsAnchor = false;
     if (Anchors && simple->cElement > 0) {
       PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-      PCCERT_CONTEXT found = CertFindCertificateInStore(Anchors, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr);
+      PCCERT_CONTEXT found =
+          CertFindCertificateInStore(Anchors, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr);
       rootIsAnchor = found != nullptr;
       if (found) CertFreeCertificateContext(found);
-      if (rootIsAnchor) status &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
-      else if (!(status & CERT_TRUST_IS_PARTIAL_CHAIN)) status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
+      if (rootIsAnchor)
+        status &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
+      else if (!(status & CERT_TRUST_IS_PARTIAL_CHAIN))
+        status |= CERT_TRUST_IS_UNTRUSTED_ROOT;
     }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -253,16 +255,16 @@ struct TTlsSession::TImpl {
     ULONG attributes = 0;
     SECURITY_STATUS status;
     if (!HaveHandle) {
-      status = InitializeSecurityContextA(&Context->Credentials, nullptr, Target(), kRequest, 0, 0, nullptr, 0,
-                                          &Handle, &out.Description, &attributes, nullptr);
+      status = InitializeSecurityContextA(&Context->Credentials, nullptr, Target(), kRequest, 0, 0, nullptr, 0, &Handle,
+                                          &out.Description, &attributes, nullptr);
       if (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK) HaveHandle = true;
     } else {
       if (Input.empty()) return TStep::NeedInput;
       SecBuffer in[2] = {{static_cast<ULONG>(Input.size()), SECBUFFER_TOKEN, Input.data()},
                          {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc inDescription{SECBUFFER_VERSION, 2, in};
-      status = InitializeSecurityContextA(&Context->Credentials, &Handle, Target(), kRequest, 0, 0, &inDescription,
-                                          0, nullptr, &out.Description, &attributes, nullptr);
+      status = InitializeSecurityContextA(&Context->Credentials, &Handle, Target(), kRequest, 0, 0, &inDescription, 0,
+                                          nullptr, &out.Description, &attributes, nullptr);
       if (status == SEC_E_INCOMPLETE_MESSAGE) return TStep::NeedInput;
       // A server that asks for a client certificate gets none: the same
       // input once more tells it so.
@@ -299,8 +301,7 @@ struct TTlsSession::TImpl {
   }
 };
 
-TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName)
-    : F(std::make_unique<TImpl>()) {
+TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName) : F(std::make_unique<TImpl>()) {
   F->Context = Context.F;
   if (!IsAddressLiteral(ServerName)) F->ServerName = ServerName;
 }
@@ -369,8 +370,8 @@ void TTlsSession::Close(std::string& Output) noexcept {
     if (ApplyControlToken(&F->Handle, &description) != SEC_E_OK) return;
     TContextBuffers out;
     ULONG attributes = 0;
-    InitializeSecurityContextA(&F->Context->Credentials, &F->Handle, F->Target(), kRequest, 0, 0, nullptr, 0,
-                               nullptr, &out.Description, &attributes, nullptr);
+    InitializeSecurityContextA(&F->Context->Credentials, &F->Handle, F->Target(), kRequest, 0, 0, nullptr, 0, nullptr,
+                               &out.Description, &attributes, nullptr);
     out.AppendToken(Output);
   } catch (...) {
     // Output may be incomplete; the connection is closed all the same.
@@ -379,8 +380,7 @@ void TTlsSession::Close(std::string& Output) noexcept {
 
 TPeerCertificate TTlsSession::PeerCertificate() {
   PCCERT_CONTEXT certificate = nullptr;
-  if (QueryContextAttributesA(&F->Handle, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
-      !certificate)
+  if (QueryContextAttributesA(&F->Handle, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK || !certificate)
     throw ETlsError(tlsErrHandshake, {TlsReasonText(TTlsReason::NoCertificate)});
   TPeerCertificate facts;
   F->Context->Judge(certificate, facts);

@@ -33,8 +33,7 @@ constexpr std::size_t kMaxReply = 65536;
 bool Contains(const std::string& Text, const char* Part) { return Text.find(Part) != std::string::npos; }
 
 std::int64_t NowUtc() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace

@@ -81,28 +81,40 @@ INSTANTIATE_TEST_SUITE_P(
         TStartTlsCase{"FeaturesInPiecesThenNoTls",
                       {Send(kServerHeader), Send(kFeatures.substr(0, 40)), Send(kFeatures.substr(40)),
                        WaitFor(kStartTls), Send(kProceed), WaitBytes(300), Send("<stream:stream>no TLS here\n")},
-                      "5000", "ScriptRes:Bad:TLS handshake failed. ..."},
+                      "5000",
+                      "ScriptRes:Bad:TLS handshake failed. ..."},
         TStartTlsCase{"NotOffered",
-                      {Send(kServerHeader + "<stream:features><mechanisms/></stream:features>"), Silent()}, "5000",
+                      {Send(kServerHeader + "<stream:features><mechanisms/></stream:features>"), Silent()},
+                      "5000",
                       "ScriptRes:Bad:Server does not offer STARTTLS"},
-        TStartTlsCase{"EmptyFeatures", {Send(kServerHeader), Send("<stream:features/>"), Silent()}, "5000",
+        TStartTlsCase{"EmptyFeatures",
+                      {Send(kServerHeader), Send("<stream:features/>"), Silent()},
+                      "5000",
                       "ScriptRes:Bad:Server does not offer STARTTLS"},
         TStartTlsCase{"Refused",
-                      {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send("<failure xmlns='" + kTlsNamespace + "'/>"),
-                       Silent()},
-                      "5000", "ScriptRes:Bad:Server refused STARTTLS"},
-        TStartTlsCase{"StreamErrorFirst", {Send(kServerHeader + kHostUnknown + kStreamClose)}, "5000",
+                      {Send(kServerHeader + kFeatures), WaitFor(kStartTls),
+                       Send("<failure xmlns='" + kTlsNamespace + "'/>"), Silent()},
+                      "5000",
+                      "ScriptRes:Bad:Server refused STARTTLS"},
+        TStartTlsCase{"StreamErrorFirst",
+                      {Send(kServerHeader + kHostUnknown + kStreamClose)},
+                      "5000",
                       "ScriptRes:Bad:Invalid recipient or recipient unavailable; " + kHostUnknown},
         // Only a whole stream error is judged; the stream header before it
         // must not pass for an established session.
-        TStartTlsCase{"HeaderAndBrokenStreamErrorThenClose", {Send(kServerHeader + "<stream:err></stream:error>"), Close()},
-                      "5000", "ScriptRes:Bad:Cannot read data"},
+        TStartTlsCase{"HeaderAndBrokenStreamErrorThenClose",
+                      {Send(kServerHeader + "<stream:err></stream:error>"), Close()},
+                      "5000",
+                      "ScriptRes:Bad:Cannot read data"},
         TStartTlsCase{"SilentBeforeFeatures", {Send(kServerHeader), Silent()}, "300", "ScriptRes:Bad:Cannot read data"},
-        TStartTlsCase{"SilentAfterProceed", {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send(kProceed), Silent()},
-                      "500", "ScriptRes:Bad:TLS handshake failed. The server did not answer in time"},
+        TStartTlsCase{"SilentAfterProceed",
+                      {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send(kProceed), Silent()},
+                      "500",
+                      "ScriptRes:Bad:TLS handshake failed. The server did not answer in time"},
         TStartTlsCase{"ClosedAfterProceed",
                       {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send(kProceed), WaitBytes(300), Close()},
-                      "5000", "ScriptRes:Bad:TLS handshake failed. The server closed the connection"}),
+                      "5000",
+                      "ScriptRes:Bad:TLS handshake failed. The server closed the connection"}),
     [](const testing::TestParamInfo<TStartTlsCase>& info) { return std::string(info.param.Name); });
 
 // The stream that negotiates TLS names its version, which the plain probe's
@@ -132,7 +144,8 @@ TEST(TlsSettings, ImpossibleChecksAreUnknown) {
       {{"-tls:direct", "-cafile:"}, "-cafile: names no file"},
       {{"-tls:starttls", "-cafile:" + missing},
        "Cannot read CA file " + missing + ". " + ProgramSystemText(ENOENT, kWindowsFileNotFound)},
-      {{"-tls:starttls", "-cafile:" + certificates.Key()}, "CA file " + certificates.Key() + " holds no PEM certificate"},
+      {{"-tls:starttls", "-cafile:" + certificates.Key()},
+       "CA file " + certificates.Key() + " holds no PEM certificate"},
       {{"-tls:direct", "-cafile:" + damaged},
        "Cannot read CA file " + damaged + ". It holds a certificate that cannot be decoded"},
   };
@@ -151,10 +164,16 @@ TProsodyOptions Options(TServer which) {
   const TTestCertificates& c = TTestCertificates::Get();
   switch (which) {
     case TServer::ValidAndExpired:
-      return {.Certificate = c.Valid(), .Key = c.Key(), .StartTls = true, .DirectTls = true,
+      return {.Certificate = c.Valid(),
+              .Key = c.Key(),
+              .StartTls = true,
+              .DirectTls = true,
               .DirectCertificate = c.Expired()};
     case TServer::WrongNameAndSoon:
-      return {.Certificate = c.WrongName(), .Key = c.Key(), .StartTls = true, .DirectTls = true,
+      return {.Certificate = c.WrongName(),
+              .Key = c.Key(),
+              .StartTls = true,
+              .DirectTls = true,
               .DirectCertificate = c.ExpiresSoon()};
     case TServer::NoStartTlsSelfSigned:
       break;
@@ -195,34 +214,53 @@ void CheckAgainst(TServer which, const std::vector<TCertificateCase>& cases) {
 }
 
 TEST(Certificate, ValidAndExpired) {
-  CheckAgainst(TServer::ValidAndExpired,
-               {{"StartTls", false, {"-tls:starttls", "-cafile:{ca}"}, kAlive, 0},
-                {"PlainProbeUnchanged", false, {}, kAlive, 0},
-                {"PrivateCaNotInSystemStore", false, {"-tls:starttls"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
-                {"SystemStoreOfOpenSsl", false, {"-tls:starttls"}, kAlive, 0, {"SSL_CERT_DIR={trusted}", "SSL_CERT_FILE"}},
-                {"Expired", true, {"-tls:direct", "-cafile:{ca}"},
-                 std::string("ScriptRes:Bad:Certificate has expired (") + TTestCertificates::kExpiredEnd + ")", 1},
-                {"DirectOnAPlainPort", false, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:TLS handshake failed. ...", 1}});
+  CheckAgainst(
+      TServer::ValidAndExpired,
+      {{"StartTls", false, {"-tls:starttls", "-cafile:{ca}"}, kAlive, 0},
+       {"PlainProbeUnchanged", false, {}, kAlive, 0},
+       {"PrivateCaNotInSystemStore", false, {"-tls:starttls"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
+       {"SystemStoreOfOpenSsl", false, {"-tls:starttls"}, kAlive, 0, {"SSL_CERT_DIR={trusted}", "SSL_CERT_FILE"}},
+       {"Expired",
+        true,
+        {"-tls:direct", "-cafile:{ca}"},
+        std::string("ScriptRes:Bad:Certificate has expired (") + TTestCertificates::kExpiredEnd + ")",
+        1},
+       {"DirectOnAPlainPort", false, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:TLS handshake failed. ...", 1}});
 }
 
 TEST(Certificate, WrongNameAndExpiringSoon) {
-  CheckAgainst(TServer::WrongNameAndSoon,
-               {{"WrongName", false, {"-tls:starttls", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate does not match localhost", 1},
-                {"ExpiresWithinDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:4"},
-                 "ScriptRes:Bad:Certificate expires in 3 days ({soon})", 1},
-                {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:3"}, kAlive, 0},
-                // The name checked is the XMPP domain, which is the host unless -domain: names it.
-                {"AddressIsNoName", true, {"-host:127.0.0.1", "-tls:direct", "-cafile:{ca}"},
-                 "ScriptRes:Bad:Certificate does not match 127.0.0.1", 1},
-                {"DomainOfAnAddress", true, {"-host:127.0.0.1", "-domain:localhost", "-tls:direct", "-cafile:{ca}"},
-                 kAlive, 0}});
+  CheckAgainst(
+      TServer::WrongNameAndSoon,
+      {{"WrongName", false, {"-tls:starttls", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate does not match localhost", 1},
+       {"ExpiresWithinDays",
+        true,
+        {"-tls:direct", "-cafile:{ca}", "-certdays:4"},
+        "ScriptRes:Bad:Certificate expires in 3 days ({soon})",
+        1},
+       {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:3"}, kAlive, 0},
+       // The name checked is the XMPP domain, which is the host unless -domain: names it.
+       {"AddressIsNoName",
+        true,
+        {"-host:127.0.0.1", "-tls:direct", "-cafile:{ca}"},
+        "ScriptRes:Bad:Certificate does not match 127.0.0.1",
+        1},
+       {"DomainOfAnAddress",
+        true,
+        {"-host:127.0.0.1", "-domain:localhost", "-tls:direct", "-cafile:{ca}"},
+        kAlive,
+        0}});
 }
 
 TEST(Certificate, NoStartTlsAndSelfSigned) {
-  CheckAgainst(TServer::NoStartTlsSelfSigned,
-               {{"StartTlsNotOffered", false, {"-tls:starttls", "-cafile:{ca}"}, "ScriptRes:Bad:Server does not offer STARTTLS", 1},
-                {"SelfSigned", true, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
-                {"SelfSignedTrustedByItself", true, {"-tls:direct", "-cafile:{self}"}, kAlive, 0}});
+  CheckAgainst(
+      TServer::NoStartTlsSelfSigned,
+      {{"StartTlsNotOffered",
+        false,
+        {"-tls:starttls", "-cafile:{ca}"},
+        "ScriptRes:Bad:Server does not offer STARTTLS",
+        1},
+       {"SelfSigned", true, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
+       {"SelfSignedTrustedByItself", true, {"-tls:direct", "-cafile:{self}"}, kAlive, 0}});
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ void OpenSsl(const std::string& folder, std::vector<std::string> arguments) {
 
 void Issue(const std::string& folder, const std::string& out, const std::string& extensions,
            std::vector<std::string> validity) {
-  std::vector<std::string> arguments{"ca", "-config", "ca.cnf", "-batch", "-notext", "-in", "server.csr",
-                                     "-out", out, "-extensions", extensions};
+  std::vector<std::string> arguments{"ca",         "-config", "ca.cnf", "-batch",      "-notext", "-in",
+                                     "server.csr", "-out",    out,      "-extensions", extensions};
   arguments.insert(arguments.end(), validity.begin(), validity.end());
   OpenSsl(folder, arguments);
 }
@@ -80,8 +80,8 @@ TTestCertificates::TTestCertificates() {
   std::ofstream(FFolder + "/index.txt");
   std::ofstream(FFolder + "/serial") << "1000\n";
   OpenSsl(FFolder, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days",
-                    "3650", "-subj", "/CN=tolvane test CA", "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+                    "3650", "-subj", "/CN=tolvane test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign"});
   OpenSsl(FFolder, {"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
                     "-subj", "/CN=localhost"});
   const std::time_t soon = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()) + 3 * 86400 + 3600;
