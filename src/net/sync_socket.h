@@ -56,7 +56,6 @@ class TSyncSocket {
   // What the TLS library found out about the server's certificate; raises
   // ETlsError when there is none (no TLS, or the server sent none).
   TPeerCertificate PeerCertificate();
-  bool TlsStarted() const { return FTls != nullptr; }
 
   // IsConnected peeks at pending bytes instead of consuming them.
   bool PeekOnTest = false;

@@ -88,7 +88,7 @@ class TJabberSend : public TSender {
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
   void NegotiateStartTls(const TReplyDeadline& Deadline);
-  // Reads chunks until the text holds one of Ends (or Ends2), and returns it.
+  // Reads chunks until the text holds End or OtherEnd, and returns the text.
   std::string ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd);
 
   std::unique_ptr<TTlsContext> FTlsContext;
