@@ -9,12 +9,20 @@
 #include <string>
 #include <sys/types.h>
 
+// What a test needs of its Prosody beyond the plain client service.
+struct TProsodyOptions {
+  // Also offer the legacy jabber:iq:auth login (module legacyauth).
+  bool LegacyAuth = false;
+  // Log at debug level, where every stanza received shows in Log().
+  bool LogStanzas = false;
+};
+
 class TProsodyServer {
  public:
   // Starts Prosody and returns once it answers a client stream header.
   // Throws std::runtime_error, with Prosody's log, when it is not installed
   // or does not come up within a bounded time.
-  TProsodyServer();
+  explicit TProsodyServer(const TProsodyOptions& options = {});
   // Stops Prosody (SIGTERM, then SIGKILL after a bounded wait) and removes
   // the throwaway folder.
   ~TProsodyServer();
@@ -30,6 +38,7 @@ class TProsodyServer {
   bool StartOnce(const std::string& program, std::string& why);
   void Stop();
 
+  TProsodyOptions FOptions;
   std::filesystem::path FFolder;
   pid_t FPid = -1;
   uint16_t FPort = 0;

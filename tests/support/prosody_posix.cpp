@@ -66,14 +66,15 @@ uint16_t FreePort() {
   return ntohs(address.sin_port);
 }
 
-std::string Configuration(const fs::path& folder, uint16_t port) {
+std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options) {
   std::string f = folder.string();
   std::ostringstream c;
   c << "-- Throwaway configuration for one test run.\n"
     << "run_as_root = true -- CI runs as root, and Prosody refuses that otherwise\n"
     << "pidfile = \"" << f << "/prosody.pid\"\n"
     << "data_path = \"" << f << "/data\"\n"
-    << "log = { { levels = { min = \"info\" }, to = \"file\", filename = \"" << f << "/prosody.log\" } }\n"
+    << "log = { { levels = { min = \"" << (options.LogStanzas ? "debug" : "info") << "\" }, to = \"file\", filename = \""
+    << f << "/prosody.log\" } }\n"
     << "interfaces = { \"127.0.0.1\" }\n"
     << "local_interfaces = { \"127.0.0.1\" }\n"
     << "c2s_ports = { " << port << " }\n"
@@ -82,7 +83,7 @@ std::string Configuration(const fs::path& folder, uint16_t port) {
     << "s2s_ports = { }\n"
     // Without a stream feature to offer, Prosody ends every stream at once;
     // plain SASL over the unencrypted loopback stream is such a feature.
-    << "modules_enabled = { \"saslauth\" }\n"
+    << "modules_enabled = { \"saslauth\"" << (options.LegacyAuth ? ", \"legacyauth\"" : "") << " }\n"
     << "c2s_require_encryption = false\n"
     << "allow_unencrypted_plain_auth = true\n"
     << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
@@ -99,7 +100,7 @@ std::string ReadFile(const fs::path& path) {
 
 }  // namespace
 
-TProsodyServer::TProsodyServer() {
+TProsodyServer::TProsodyServer(const TProsodyOptions& options) : FOptions(options) {
   std::string program = FindProgram("prosody");
   if (program.empty())
     throw std::runtime_error(
@@ -130,7 +131,7 @@ TProsodyServer::~TProsodyServer() {
 bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   FPort = FreePort();
   fs::path config = FFolder / "prosody.cfg.lua";
-  std::ofstream(config) << Configuration(FFolder, FPort);
+  std::ofstream(config) << Configuration(FFolder, FPort, FOptions);
   fs::path console = FFolder / "console.log";
 
   FPid = fork();
