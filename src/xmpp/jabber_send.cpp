@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <exception>
-#include <vector>
+#include <string_view>
 
 #include "net/base_error.h"
 #include "net/sock_error.h"
@@ -46,29 +46,32 @@ constexpr const char* kSet = "set";
 
 // True when Part occurs in Text. An empty Part occurs nowhere, so that an
 // empty account or recipient never matches a reply.
-bool Contains(const std::string& Text, const std::string& Part) {
-  return !Part.empty() && Text.find(Part) != std::string::npos;
+bool Contains(std::string_view Text, std::string_view Part) {
+  return !Part.empty() && Text.find(Part) != std::string_view::npos;
 }
 
-// Every element called Name in Text, in order, each from its start tag
-// through its end tag; one without an end tag (it closes itself, or the rest
-// of it comes in a later chunk) through the end of its start tag. A chunk may
-// hold several stanzas, and each may matter.
-std::vector<std::string> Elements(const std::string& Name, const std::string& Text) {
-  std::vector<std::string> found;
+// Hands each element called Name in Text to Visit, in order, with its start
+// tag, until Visit returns true. An element runs from its start tag through
+// the next end tag; one without (it closes itself, or its rest comes in a
+// later chunk) is its start tag alone. A chunk may hold several stanzas, and
+// each may matter. The elements are views, not copies, and the end tag found
+// is kept for the following elements, so that a hostile chunk costs neither
+// memory nor time beyond its own size.
+template <typename TVisit>
+void ForEachElement(const std::string& Name, const std::string& Text, TVisit Visit) {
   const std::string start = "<" + Name;
   const std::string end = "</" + Name + ">";
+  std::string::size_type close = 0;
   for (auto at = Text.find(start); at != std::string::npos; at = Text.find(start, at + 1)) {
     const auto nameEnd = at + start.size();
-    if (nameEnd >= Text.size()) break;
-    if (std::string(" \t\r\n/>").find(Text[nameEnd]) == std::string::npos) continue;  // a longer name
+    if (nameEnd >= Text.size()) return;
+    if (std::string_view(" \t\r\n/>").find(Text[nameEnd]) == std::string_view::npos) continue;  // a longer name
     const auto tagEnd = Text.find('>', nameEnd);
-    if (tagEnd == std::string::npos) break;
-    const auto close = Text[tagEnd - 1] == '/' ? std::string::npos : Text.find(end, tagEnd);
-    found.push_back(close == std::string::npos ? Text.substr(at, tagEnd + 1 - at)
-                                               : Text.substr(at, close + end.size() - at));
+    if (tagEnd == std::string::npos) return;
+    if (close != std::string::npos && close < tagEnd) close = Text.find(end, tagEnd);
+    const auto stop = Text[tagEnd - 1] == '/' || close == std::string::npos ? tagEnd + 1 : close + end.size();
+    if (Visit(std::string_view(Text).substr(at, stop - at), Text.substr(at, tagEnd + 1 - at))) return;
   }
-  return found;
 }
 
 // The element called Name in Text, or the whole text when there is none to
@@ -259,12 +262,10 @@ void TJabberSend::EndByStreamError(const std::string& Text) {
 // gets its empty result, everything else the error for a service this
 // sender does not offer.
 void TJabberSend::AnswerRequests(const std::string& Text) {
-  for (const std::string& iq : Elements(kIqName, Text)) {
-    const std::string tag = iq.substr(0, iq.find('>') + 1);
+  ForEachElement(kIqName, Text, [this](std::string_view iq, const std::string& tag) {
     const std::string type = GetAttribute(kTypeName, tag);
-    if (type != kGet && type != kSet) continue;
     const std::string to = GetAttribute(kToName, tag);
-    if (!to.empty() && !Contains(to, UserName)) continue;
+    if ((type != kGet && type != kSet) || (!to.empty() && !Contains(to, UserName))) return false;
     TOutBuffer buffer;
     if (type == kGet && Contains(iq, kPingNamespace)) {
       BuildIqResult(buffer, GetAttribute(kFromName, tag), GetAttribute(kIdName, tag));
@@ -272,7 +273,8 @@ void TJabberSend::AnswerRequests(const std::string& Text) {
       BuildIqServiceUnavailable(buffer, GetAttribute(kFromName, tag), GetAttribute(kIdName, tag));
     }
     SendStanza(buffer);
-  }
+    return false;
+  });
 }
 
 // Only the recipient's event about a message to this account, and about the
@@ -282,17 +284,18 @@ void TJabberSend::AnswerRequests(const std::string& Text) {
 void TJabberSend::SettleMessages(const std::string& Text) {
   if (FMessageId.empty()) return;
   const std::string eventId = "<id>" + FMessageId + "</id>";
-  for (const std::string& message : Elements(kMessageName, Text)) {
-    if (!Contains(message, eventId) || !Contains(GetAttribute(kToName, message), UserName) ||
-        !Contains(GetAttribute(kFromName, message), Recipient)) {
-      continue;
+  ForEachElement(kMessageName, Text, [&](std::string_view message, const std::string& tag) {
+    if (!Contains(message, eventId) || !Contains(GetAttribute(kToName, tag), UserName) ||
+        !Contains(GetAttribute(kFromName, tag), Recipient)) {
+      return false;
     }
     if (Contains(message, kDelivered)) {
       Confirmed = true;
-      return;
+      return true;
     }
     if (Contains(message, kOffline)) RaiseSendError(jabberErrOffline, Text);
-  }
+    return false;
+  });
 }
 
 void TJabberSend::CloseSession() {

@@ -34,7 +34,8 @@ class TJabberSend : public TSender {
   // Receives one chunk (at most ResponseTimeout or ConfirmTimeout, as the
   // caller passes) and lets AnalyzeResponse react to it. Raises
   // EVHSyncSockError (sockErrRead) when nothing comes, EJabberSendError
-  // for an error or an unrecognised reply.
+  // for an error, or for a reply it does not know while the session is
+  // being opened (an established session leaves such replies alone).
   void WaitResponse(std::int32_t TimeoutMs) override;
   // Sends the stream close if the session is established, reads replies
   // until the server closes its stream too or the first failure, then
