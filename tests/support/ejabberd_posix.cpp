@@ -115,7 +115,8 @@ TServiceUser ServiceUser() {
   if (!entry) throw std::runtime_error("ejabberd is not installed (Debian package ejabberd): no ejabberd user");
   TServiceUser user{entry->pw_uid, entry->pw_gid, getuid() == 0};
   if (!user.Switch && getuid() != user.Uid)
-    throw std::runtime_error("the ejabberd tests must run as root or as the ejabberd user: ejabberdctl allows no other");
+    throw std::runtime_error(
+        "the ejabberd tests must run as root or as the ejabberd user: ejabberdctl allows no other");
   return user;
 }
 
