@@ -147,6 +147,13 @@ void CheckSplit(std::string_view line) {
   FUZZ_CHECK(SplitCommandLine(joined) == arguments);
 }
 
+// Whether some argument that begins with "-" holds the key.
+bool Keyed(const std::vector<std::string>& arguments, const std::string& key) {
+  for (const std::string& argument : arguments)
+    if (argument[0] == '-' && argument.find(key) != std::string::npos) return true;
+  return false;
+}
+
 void CheckParse(std::string_view line) {
   const std::vector<std::string> arguments = SplitCommandLine(line);
   TFrontEnd state;
@@ -155,13 +162,9 @@ void CheckParse(std::string_view line) {
   const bool help = arguments.empty() || arguments[0] == "/h" || arguments[0] == "/?" ||
                     arguments[0] == "-h" || arguments[0] == "-?";
   FUZZ_CHECK(state.ShowUsage == help);
-  if (help) FUZZ_CHECK(state.Host.empty() && state.Port == 0 && state.Timeout == 0);
-  if (!state.Host.empty()) {
-    bool keyed = false;
-    for (const std::string& argument : arguments)
-      keyed = keyed || (argument[0] == '-' && argument.find("-host:") != std::string::npos);
-    FUZZ_CHECK(keyed);
-  }
+  if (help) FUZZ_CHECK(state.Host.empty() && state.Port == 0 && state.Timeout == 0 && state.Domain.empty());
+  if (!state.Host.empty()) FUZZ_CHECK(Keyed(arguments, "-host:"));
+  if (!state.Domain.empty()) FUZZ_CHECK(Keyed(arguments, "-domain:"));
 }
 
 }  // namespace

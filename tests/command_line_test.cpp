@@ -63,6 +63,7 @@ struct TKeyCase {
   std::string Host;
   uint16_t Port;
   int32_t Timeout;
+  std::string Domain = "";
 };
 
 const TKeyCase kKeyCases[] = {
@@ -100,6 +101,13 @@ const TKeyCase kKeyCases[] = {
     {{"-timeout:-5"}, "", 0, -5},
     {{"-timeout:abc"}, "", 0, 0},
     {{"-timeout:$FFFFFFFF"}, "", 0, -1},
+    // The domain is read like the host, after the other keys.
+    {{"-domain:example.net", "-host:127.0.0.1"}, "127.0.0.1", 0, 0, "example.net"},
+    {{"-domain:a", "-domain:"}, "", 0, 0, ""},
+    {{"-host:-domain:x"}, "-domain:x", 0, 0, ""},
+    {{"-domain:-host:x"}, "-domain:x", 0, 0, ""},
+    {{"-timeout:5-domain:x"}, "", 0, 5, ""},
+    {{"-DOMAIN:x", "x-domain:y"}, "", 0, 0, ""},
     // Unrecognised arguments are ignored.
     {{"-verbose", "", "-", "-port", "-host"}, "", 0, 0},
 };
@@ -112,6 +120,7 @@ TEST_P(KeyTest, SetsTheState) {
   EXPECT_EQ(state.Host, c.Host) << c.Arguments[0];
   EXPECT_EQ(state.Port, c.Port) << c.Arguments[0];
   EXPECT_EQ(state.Timeout, c.Timeout) << c.Arguments[0];
+  EXPECT_EQ(state.Domain, c.Domain) << c.Arguments[0];
   EXPECT_FALSE(state.ShowUsage);
   EXPECT_EQ(state.Verdict, 0);
 }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "net/system_error.h"
@@ -22,25 +23,40 @@
 #include "support/sync_socket_fixture.h"
 
 // Counts the process's name look-ups, so a test can see whether a host went
-// to the resolver. Every call is passed on to the C library's own.
+// to the resolver. Every call is passed on to the C library's own, except
+// for one name that stands for ::1 and 127.0.0.1, in this order.
 namespace {
 std::atomic<int> gLookUps{0};
+const char kV6ThenV4[] = "v6-then-v4.tolvane.test";
 }
 extern "C" int getaddrinfo(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
   using Real = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
   static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getaddrinfo"));
   ++gLookUps;
-  return real(name, service, hints, result);
+  if (std::strcmp(name, kV6ThenV4) != 0) return real(name, service, hints, result);
+  // The C library frees a list entry by entry, so two of its lists joined
+  // are freed like one.
+  addrinfo numeric{};
+  numeric.ai_flags = AI_NUMERICHOST;
+  numeric.ai_socktype = SOCK_STREAM;
+  addrinfo* second = nullptr;
+  if (real("::1", service, &numeric, result) != 0 || real("127.0.0.1", service, &numeric, &second) != 0)
+    return EAI_FAIL;
+  (*result)->ai_next = second;
+  return 0;
 }
 
 // Lets a test make the next connect fail inside the local stack, as a
-// connect to an unreachable network does, without sending anything anywhere.
+// connect to an unreachable network does, without sending anything anywhere;
+// and counts the attempts.
 namespace {
 std::atomic<int> gFailNextConnect{0};
+std::atomic<int> gConnects{0};
 }
 extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
   using Real = int (*)(int, const sockaddr*, socklen_t);
   static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "connect"));
+  ++gConnects;
   if (gFailNextConnect.exchange(0) != 0) {
     errno = ENETUNREACH;
     return -1;
@@ -100,6 +116,44 @@ TEST(SyncSocket, ConnectThatFailsAtOnceGivesTheSameReasonTimedOrNot) {
   }
   EXPECT_EQ(messages[0], "Connection error. " + SystemErrorText(ENETUNREACH));
   EXPECT_EQ(messages[1], messages[0]);
+}
+
+// A name with an IPv4 and an IPv6 address: IPv4 is tried first whatever the
+// resolver's order, the next address is tried when one fails, and when all
+// fail the first one's reason is the one reported. Timed or not.
+TEST(SyncSocket, NameWithSeveralAddressesTriesThemIPv4First) {
+  if (!loopback::HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this machine";
+  for (std::int32_t timeout : {0, 2000}) {
+    SCOPED_TRACE(timeout);
+    {
+      loopback::Listener listener;
+      TSyncSocket s(1, true);
+      const int before = gConnects;
+      s.Connect(kV6ThenV4, listener.Port(), timeout);
+      EXPECT_EQ(gConnects - before, 1);
+      EXPECT_TRUE(listener.Accept().Valid());
+    }
+    {
+      loopback::Listener listener6(16, true);
+      loopback::RefusedPort refused4(false, listener6.Port());
+      TSyncSocket s(1, true);
+      s.Connect(kV6ThenV4, listener6.Port(), timeout);
+      EXPECT_TRUE(s.Connected());
+      EXPECT_TRUE(listener6.Accept().Valid());
+    }
+    {
+      loopback::RefusedPort refused6(true);
+      loopback::RefusedPort refused4(false, refused6.Port());
+      TSyncSocket s(1, true);
+      gFailNextConnect = 1;
+      const int before = gConnects;
+      auto e = Raised([&] { s.Connect(kV6ThenV4, refused6.Port(), timeout); });
+      EXPECT_EQ(gConnects - before, 2);
+      EXPECT_EQ(std::string(e.what()), "Connection error. " + SystemErrorText(ENETUNREACH));
+      EXPECT_EQ(s.LastWinSockError(), ENETUNREACH);
+      EXPECT_FALSE(s.Connected());
+    }
+  }
 }
 
 TEST(SyncSocket, TimedConnectLeavesTheDescriptorBlocking) {

@@ -20,6 +20,7 @@ void RunCheck(TFrontEnd& state) {
   // failure reaches the main sequence's guard.
   auto probe = std::make_unique<TJabberSend>("", "");
   if (state.Timeout > 0) probe->ResponseTimeout = state.Timeout;
+  probe->Domain = state.Domain;
   const auto started = std::chrono::steady_clock::now();
   probe->Check(state.Host, state.Port);
   if (probe->Connected) {

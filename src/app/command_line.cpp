@@ -27,6 +27,8 @@ void SetPort(TFrontEnd& state, std::string value) {
 
 void SetTimeout(TFrontEnd& state, std::string value) { state.Timeout = ReadNumber(value); }
 
+void SetDomain(TFrontEnd& state, std::string value) { state.Domain = std::move(value); }
+
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
 struct TKey {
@@ -37,6 +39,7 @@ constexpr TKey kKeys[] = {
     {"-host:", SetHost},
     {"-port:", SetPort},
     {"-timeout:", SetTimeout},
+    {"-domain:", SetDomain},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is

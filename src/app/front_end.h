@@ -7,9 +7,10 @@
 #include <string>
 
 struct TFrontEnd {
-  std::string Host;          // server host name or dotted IPv4 address
+  std::string Host;          // server host name, IPv4 or IPv6 address
   uint16_t Port = 0;         // 0: no usable port was given
   int32_t Timeout = 0;       // ms; only a value above 0 replaces the probe's own
+  std::string Domain;        // XMPP domain named in the stream header; empty: the host
   bool ShowUsage = false;    // write the banner and the usage text first
   int32_t Verdict = 0;       // 0 alive, 1 bad, 2 check not possible
   std::string VerdictText;   // the reason written after verdicts 1 and 2

@@ -5,11 +5,14 @@
 // platform_win32.cpp). The calls keep WinSock's shape so that TSyncSocket reads
 // the same on every platform: a call that fails returns kSocketError (or
 // kInvalidSocket) and leaves its number for LastError(); socket types use
-// WinSock's numbering (1 stream, 2 datagram); addresses are IPv4 in network
+// WinSock's numbering (1 stream, 2 datagram); addresses are bytes in network
 // byte order. Nothing here raises.
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace netplatform {
 
@@ -36,8 +39,25 @@ bool RawErrorText(int number, std::string& text);
 // WaitConnect; the others use a plain Wait for writability. Asked once.
 bool IsNtFamily();
 
-// A new IPv4 socket of the given type, or kInvalidSocket.
-SocketHandle OpenSocket(int socketType);
+enum class Family { V4, V6 };
+
+// One address of a host. An IPv4 address takes the first four bytes; zone is
+// the interface index of a scoped IPv6 address (fe80::1%eth0), else 0.
+struct Address {
+  Family family = Family::V4;
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint32_t zone = 0;
+  bool operator==(const Address&) const = default;
+};
+// The IPv4 address of DottedAddress's result.
+inline Address V4Address(std::uint32_t networkOrder) {
+  Address address;
+  std::memcpy(address.bytes.data(), &networkOrder, sizeof networkOrder);
+  return address;
+}
+
+// A new socket of the given type and address family, or kInvalidSocket.
+SocketHandle OpenSocket(int socketType, Family family);
 // 0 or kSocketError.
 int CloseSocket(SocketHandle s);
 
@@ -50,15 +70,19 @@ struct ResolveFailure {
 };
 // The host as a dotted IPv4 address (inet_addr), or kAddressNone.
 std::uint32_t DottedAddress(const std::string& host);
-// IPv4 look-up of a host name; the first address found. On failure fills
-// `failure` and returns false.
-bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure);
+// What LookUpHost accepts: any host, by the system's name services; or only
+// an IPv6 address written out (a zone allowed), which asks no one and fails
+// as for an unknown name otherwise.
+enum class LookUp { Name, Ipv6Literal };
+// Every IPv4 and IPv6 address of a host, in the resolver's order. On failure
+// fills `failure` and returns false.
+bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure);
 
 // connect() to address:port; 0 or kSocketError.
-int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+int Connect(SocketHandle s, const Address& address, std::uint16_t port);
 // connect() on a non-blocking socket: 0 when the attempt is under way (or
 // already done), kSocketError when it failed at once.
-int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port);
+int StartConnect(SocketHandle s, const Address& address, std::uint16_t port);
 // Switches non-blocking mode on or off; 0 or kSocketError.
 int SetNonBlocking(SocketHandle s, bool on);
 

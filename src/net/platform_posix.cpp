@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "net/socket_address.h"
+
 namespace netplatform {
 
 namespace {
@@ -76,9 +78,9 @@ bool RawErrorText(int number, std::string& text) {
 
 bool IsNtFamily() { return true; }
 
-SocketHandle OpenSocket(int socketType) {
+SocketHandle OpenSocket(int socketType, Family family) {
   int type = socketType == 1 ? SOCK_STREAM : socketType == 2 ? SOCK_DGRAM : socketType;
-  int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  int fd = socket(family == Family::V6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0);
   return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
 }
 
@@ -88,39 +90,30 @@ std::uint32_t DottedAddress(const std::string& host) {
   return static_cast<std::uint32_t>(inet_addr(host.c_str()));
 }
 
-bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc == 0 && found != nullptr && found->ai_addr != nullptr) {
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return true;
-  }
-  if (found != nullptr) freeaddrinfo(found);
-  if (rc == EAI_SYSTEM && errno != 0) {
+bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure) {
+  int rc = GetAddresses(host, what, addresses, EAI_NONAME);
+  if (rc == 0) return true;
+  const int systemError = errno;
+  // Whatever else it holds (an IPv4 address, say), text that is no IPv6
+  // address is a name no one has.
+  if (what == LookUp::Ipv6Literal) rc = EAI_NONAME;
+  if (rc == EAI_SYSTEM && systemError != 0) {
     // The resolver failed in a system call: that call's errno is the cause.
-    failure.number = errno;
+    failure.number = systemError;
     failure.description.clear();
     return false;
   }
-  if (rc == 0) rc = EAI_NONAME;
   failure.number = rc;
   failure.description = gai_strerror(rc);
   return false;
 }
 
-int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = address;
-  return connect(Fd(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : kSocketError;
+int Connect(SocketHandle s, const Address& address, std::uint16_t port) {
+  const TSocketAddress peer(address, port);
+  return connect(Fd(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
 }
 
-int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
   if (Connect(s, address, port) == 0 || errno == EINPROGRESS) return 0;
   return kSocketError;
 }
@@ -165,7 +158,7 @@ int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
   }
   // A connect that failed at once has already handed its error to connect()
   // and leaves SO_ERROR clear; only a peer address proves the connection.
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t peerLength = sizeof peer;
   if (getpeername(Fd(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
     error = errno;

@@ -1,14 +1,18 @@
-// Socket calls on Windows: WinSock 1.1, which the program was first written
-// for. WinSock already behaves the way TSyncSocket expects (no signals, one
-// error number per thread, select on any handle), so most calls pass
-// straight through.
+// Socket calls on Windows: WinSock, started as version 1.1, which the program
+// was first written for; the look-up (getaddrinfo) and IPv6 sockets come from
+// the same ws2_32 library whatever version was asked for. WinSock already
+// behaves the way TSyncSocket expects (no signals, one error number per
+// thread, select on any handle), so most calls pass straight through.
 
 #include "net/platform.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstring>
+
+#include "net/socket_address.h"
 
 namespace netplatform {
 
@@ -79,8 +83,8 @@ bool IsNtFamily() {
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-SocketHandle OpenSocket(int socketType) {
-  SOCKET s = socket(AF_INET, socketType, 0);
+SocketHandle OpenSocket(int socketType, Family family) {
+  SOCKET s = socket(family == Family::V6 ? AF_INET6 : AF_INET, socketType, 0);
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
@@ -88,29 +92,25 @@ int CloseSocket(SocketHandle s) { return closesocket(Sock(s)) == 0 ? 0 : kSocket
 
 std::uint32_t DottedAddress(const std::string& host) { return inet_addr(host.c_str()); }
 
-bool LookUpHost(const std::string& host, std::uint32_t& address, ResolveFailure& failure) {
-  const hostent* found = gethostbyname(host.c_str());
-  if (found != nullptr && found->h_addrtype == AF_INET && found->h_length == 4 &&
-      found->h_addr_list[0] != nullptr) {
-    std::memcpy(&address, found->h_addr_list[0], 4);
-    return true;
-  }
+bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure) {
+  int rc = GetAddresses(host, what, addresses, WSANO_DATA);
+  if (rc == 0) return true;
+  // Whatever else it holds (an IPv4 address, say), text that is no IPv6
+  // address is a name no one has.
+  if (what == LookUp::Ipv6Literal) rc = WSAHOST_NOT_FOUND;
   // WinSock's resolver errors are ordinary WinSock error numbers with the
   // system's texts.
-  failure.number = found == nullptr ? WSAGetLastError() : WSANO_DATA;
+  failure.number = rc;
   failure.description.clear();
   return false;
 }
 
-int Connect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = address;
-  return connect(Sock(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : kSocketError;
+int Connect(SocketHandle s, const Address& address, std::uint16_t port) {
+  const TSocketAddress peer(address, port);
+  return connect(Sock(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
 }
 
-int StartConnect(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
   if (Connect(s, address, port) == 0 || WSAGetLastError() == WSAEWOULDBLOCK) return 0;
   return kSocketError;
 }

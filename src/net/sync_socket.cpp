@@ -2,6 +2,9 @@
 
 #include "net/sync_socket.h"
 
+#include <chrono>
+
+#include "net/host_address.h"
 #include "net/system_error.h"
 
 namespace np = netplatform;
@@ -33,27 +36,17 @@ TSyncSocket::~TSyncSocket() {
 
 void TSyncSocket::Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs) {
   if (FSocket != np::kInvalidSocket) Close();
-  FSocket = np::OpenSocket(FSocketType);
+  // The socket exists before the name is resolved, so a failed look-up
+  // leaves it open but not connected. It is an IPv4 socket, for the family
+  // tried first; an IPv6 address gets a socket of its own.
+  FSocket = np::OpenSocket(FSocketType, np::Family::V4);
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrCreate, np::LastError());
   FNonBlocking = false;
 
-  // The socket exists before the name is resolved, so a failed look-up
-  // leaves it open but not connected.
-  std::uint32_t address = np::DottedAddress(Host);
-  if (address == np::kAddressNone) {
-    np::ResolveFailure failure;
-    if (!np::LookUpHost(Host, address, failure)) {
-      const std::string& own = failure.description;
-      RaiseError(sockErrResolve, failure.number, own.empty() ? SystemErrorText(failure.number) : own);
-    }
-  }
-
-  if (FSocketType == 2 || TimeoutMs == 0) {
-    if (np::Connect(FSocket, address, Port) != 0) RaiseError(sockErrConnect, np::LastError());
-    FConnected = true;
-  } else {
-    ConnectTimed(address, Port, TimeoutMs);
-  }
+  // Raised from here, where nothing is left to clean up: a failed check is
+  // the common case for a monitor, and unwinding is what it costs.
+  const TConnectFailure failure = ConnectToHost(Host, Port, TimeoutMs);
+  if (failure.Code != 0) RaiseError(failure.Code, failure.Number);
 
   if (FNonBlocking) {
     if (np::SetNonBlocking(FSocket, false) != 0) RaiseError(sockErrWinSock, np::LastError());
@@ -62,24 +55,81 @@ void TSyncSocket::Connect(const std::string& Host, std::uint16_t Port, std::int3
   FLastWinSockError = 0;
 }
 
+// Resolves Host and tries its addresses; raises only when it has none.
+TSyncSocket::TConnectFailure TSyncSocket::ConnectToHost(const std::string& Host, std::uint16_t Port,
+                                                        std::int32_t TimeoutMs) {
+  std::vector<np::Address> addresses;
+  np::ResolveFailure failure;
+  if (!ResolveHost(Host, addresses, failure)) {
+    const std::string& own = failure.description;
+    RaiseError(sockErrResolve, failure.number, own.empty() ? SystemErrorText(failure.number) : own);
+  }
+  return ConnectToAny(addresses, Port, TimeoutMs);
+}
+
+// Tries the addresses in turn until one connects; a time-out bounds all of
+// them together. When none connects, the first one's failure is kept: the
+// first is the address a name was always reached by (its IPv4 one), so its
+// reason is the one a person expects and can act on, while a later address
+// (IPv6 on a network without it, say) mostly fails for a reason of its own.
+TSyncSocket::TConnectFailure TSyncSocket::ConnectToAny(const std::vector<np::Address>& Addresses,
+                                                       std::uint16_t Port, std::int32_t TimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Addresses.size() > 1 && TimeoutMs > 0 ? Clock::now() : Clock::time_point{};
+  TConnectFailure first{sockErrConnect, 0};  // kept only should there be no address at all
+  for (std::size_t i = 0; i < Addresses.size(); ++i) {
+    std::int32_t timeout = TimeoutMs;
+    if (i > 0 && TimeoutMs > 0) {
+      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+      if (spent >= TimeoutMs) break;
+      timeout = static_cast<std::int32_t>(TimeoutMs - spent);
+    }
+    // The socket made before the look-up serves the first address if it is
+    // IPv4; every other attempt needs a fresh socket of its address's family.
+    const bool fresh = i > 0 || Addresses[i].family != np::Family::V4;
+    const TConnectFailure failure = TryConnect(Addresses[i], Port, timeout, fresh);
+    if (failure.Code == 0) return failure;
+    if (i == 0) first = failure;
+  }
+  return first;
+}
+
+TSyncSocket::TConnectFailure TSyncSocket::TryConnect(const np::Address& Address, std::uint16_t Port,
+                                                     std::int32_t TimeoutMs, bool FreshSocket) {
+  if (FreshSocket) {
+    Close();
+    FSocket = np::OpenSocket(FSocketType, Address.family);
+    if (FSocket == np::kInvalidSocket) return {sockErrCreate, np::LastError()};
+    FNonBlocking = false;
+  }
+  if (FSocketType == 2 || TimeoutMs == 0) {
+    if (np::Connect(FSocket, Address, Port) != 0) return {sockErrConnect, np::LastError()};
+    FConnected = true;
+    return {};
+  }
+  return ConnectTimed(Address, Port, TimeoutMs);
+}
+
 // Starts the connect in non-blocking mode and waits for it at most TimeoutMs.
 // The socket is left in non-blocking mode; Connect switches it back.
-void TSyncSocket::ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::int32_t TimeoutMs) {
-  if (np::SetNonBlocking(FSocket, true) != 0) RaiseError(sockErrWinSock, np::LastError());
+TSyncSocket::TConnectFailure TSyncSocket::ConnectTimed(const np::Address& Address, std::uint16_t Port,
+                                                       std::int32_t TimeoutMs) {
+  if (np::SetNonBlocking(FSocket, true) != 0) return {sockErrWinSock, np::LastError()};
   FNonBlocking = true;
   // The attempt goes on in the background and the wait tells how it ended;
   // one that fails at once has its reason now and never shows it to the wait.
-  if (np::StartConnect(FSocket, Address, Port) != 0) RaiseError(sockErrConnect, np::LastError());
+  if (np::StartConnect(FSocket, Address, Port) != 0) return {sockErrConnect, np::LastError()};
 
   if (kNtFamily) {
     int error = 0;
     int n = np::WaitConnect(FSocket, TimeoutMs, error);
-    if (n == 0) RaiseError(sockErrConnect, 0);
-    if (n != 1) RaiseError(sockErrConnect, error);
+    if (n == 0) return {sockErrConnect, 0};
+    if (n != 1) return {sockErrConnect, error};
   } else {
-    if (np::Wait(FSocket, np::WaitFor::Write, TimeoutMs) != 1) RaiseError(sockErrConnect, np::LastError());
+    if (np::Wait(FSocket, np::WaitFor::Write, TimeoutMs) != 1) return {sockErrConnect, np::LastError()};
   }
   FConnected = true;
+  return {};
 }
 
 void TSyncSocket::Close() {

@@ -1,11 +1,12 @@
 #pragma once
-// TSyncSocket: an IPv4 TCP client socket whose operations block the caller,
-// each bounded by a time-out in milliseconds passed per call (0 waits without
-// limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
+// TSyncSocket: a TCP client socket (IPv4 or IPv6) whose operations block the
+// caller, each bounded by a time-out in milliseconds passed per call (0 waits
+// without limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
 // the failed step; no failure closes the socket, the owner decides that.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/platform.h"
 #include "net/sock_error.h"
@@ -22,9 +23,12 @@ class TSyncSocket {
   TSyncSocket(const TSyncSocket&) = delete;
   TSyncSocket& operator=(const TSyncSocket&) = delete;
 
-  // Closes any open socket, creates a new one and connects it to Host (dotted
-  // IPv4 address or name) and Port. TimeoutMs 0 is a plain blocking connect;
-  // any other value bounds the connect by switching to non-blocking mode.
+  // Closes any open socket, creates a new one and connects it to Host and
+  // Port. Host is a dotted IPv4 address, an IPv6 address (bare or in
+  // brackets) or a name; a name's addresses are tried in turn, IPv4 ones
+  // first, and when none connects the first one's failure is raised.
+  // TimeoutMs 0 is a plain blocking connect per address; any other value
+  // bounds the whole connect by switching to non-blocking mode.
   void Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
   // Closes the socket if there is one; never raises.
   void Close();
@@ -57,8 +61,21 @@ class TSyncSocket {
   static constexpr std::int32_t kReceiveSize = 20480;
 
  private:
+  // How one connect attempt failed: the code and error number it raises
+  // with should it be the one reported. Code 0: it connected.
+  struct TConnectFailure {
+    std::int32_t Code = 0;
+    std::int32_t Number = 0;
+  };
   bool WaitFor(netplatform::WaitFor What, std::int32_t TimeoutMs);
-  void ConnectTimed(std::uint32_t Address, std::uint16_t Port, std::int32_t TimeoutMs);
+  TConnectFailure ConnectToHost(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
+  TConnectFailure ConnectToAny(const std::vector<netplatform::Address>& Addresses, std::uint16_t Port,
+                               std::int32_t TimeoutMs);
+  // One attempt, on the socket there is or on a fresh one of the address's
+  // family.
+  TConnectFailure TryConnect(const netplatform::Address& Address, std::uint16_t Port, std::int32_t TimeoutMs,
+                             bool FreshSocket);
+  TConnectFailure ConnectTimed(const netplatform::Address& Address, std::uint16_t Port, std::int32_t TimeoutMs);
   // Records Code and WinSockError and raises; the description is the
   // system's text for WinSockError, or empty when it is 0.
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError);

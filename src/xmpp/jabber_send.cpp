@@ -139,7 +139,7 @@ void TJabberSend::Connect() {
     // gone shows itself at the first send or receive anyway.
     ConnectSocket(Server, Port);
     TOutBuffer buffer;
-    BuildStreamHeader(buffer, Server);
+    BuildStreamHeader(buffer, XmppDomain());
     SendStanza(buffer);
     const TReplyDeadline deadline(ResponseTimeout);
     while (!Connected) WaitResponse(deadline.Next());

@@ -20,6 +20,10 @@ class TJabberSend : public TSender {
  public:
   TJabberSend(const std::string& UserName, const std::string& Password);
 
+  // The XMPP domain the stream header names: Domain, or the server's host
+  // when Domain is empty.
+  const std::string& XmppDomain() const { return Domain.empty() ? Server : Domain; }
+
   // Probes Host:Port once. Returns normally whatever the server does: then
   // Connected tells whether it answered, and LastError why not. Only
   // exceptions outside the standard and the program's own pass on.
@@ -62,6 +66,7 @@ class TJabberSend : public TSender {
   [[noreturn]] void RaiseByCode(std::int32_t Code, const std::string& ErrorElement);
   [[noreturn]] void RaiseByCondition(const std::string& ErrorElement);
 
+  std::string Domain;               // XMPP domain of the server, when it is not the host's name
   std::string MessageBody;          // body of the last SendMessage
   std::string StreamId;             // id of the server's stream header, for the digest
   std::uint16_t StanzaCounter = 0;  // numbers login queries and messages

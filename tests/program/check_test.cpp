@@ -51,6 +51,17 @@ TEST(Check, AnsweringServerIsAliveAndHearsTheHeaderAndTheStreamClose) {
   EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + kStreamClose);
 }
 
+// The header names the domain instead of the host; escaped like the host.
+TEST(Check, DomainIsTheOneTheStreamHeaderNames) {
+  TScriptedServer server(PoliteServer());
+  TArgs arguments = Probe(server.Port());
+  arguments.push_back("-domain:a&b.example");
+  const TProgramRun run = RunTolvane(arguments);
+  EXPECT_GE(AliveMs(run.Output), 0) << run.Output;
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0), ClientHeader("a&amp;b.example") + kStreamClose);
+}
+
 TEST(Check, ReportedTimeCoversTheWaitForTheAnswer) {
   TScriptedServer server(
       {WaitFor(kHeaderEnd), Sleep(300ms), Send(kServerHeader), WaitFor(kStreamClose), Send(kStreamClose)});

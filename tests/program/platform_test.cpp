@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+
 #include <cerrno>
 #include <regex>
 #include <string>
@@ -16,6 +18,7 @@ namespace {
 using namespace script;
 
 const int kWsaConnectionRefused = 10061;
+const int kWsaHostNotFound = 11001;
 
 // A server that answers the stream header and closes its stream when asked.
 TScript AnsweringServer() {
@@ -32,6 +35,32 @@ TEST(PlatformResult, RefusedPortGivesTheSystemsTextForTheRefusal) {
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(run.Output, "ScriptRes:Bad:Connection error. " + text + "\r\n");
   EXPECT_TRUE(run.ExitedWith(1)) << run.ExitCode;
+}
+
+// Every form of a host on a port where nothing listens: a name with an IPv4
+// and an IPv6 address reports what its IPv4 address gave, as it always did.
+TEST(PlatformResult, RefusedPortGivesTheRefusalForEveryFormOfTheHost) {
+  if (!loopback::HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this machine";
+  loopback::RefusedPort refused6(true);
+  loopback::RefusedPort refused(false, refused6.Port());
+  const std::string line =
+      "ScriptRes:Bad:Connection error. " + ProgramSystemText(ECONNREFUSED, kWsaConnectionRefused) + "\r\n";
+  for (const char* host : {"localhost", "::1", "[::1]", "::ffff:127.0.0.1"}) {
+    const TProgramRun run = RunTolvane({std::string("-host:") + host, "-port:" + std::to_string(refused.Port())});
+    EXPECT_EQ(run.Output, line) << host;
+    EXPECT_TRUE(run.ExitedWith(1)) << host << ": " << run.ExitCode;
+  }
+}
+
+// Brackets hold an IPv6 address or nothing the resolver is asked about.
+TEST(PlatformResult, BracketsAroundAnythingButAnIpv6AddressAreAnUnknownName) {
+  const std::string text =
+      ProgramIsWindowsBuild() ? ProgramSystemText(0, kWsaHostNotFound) : gai_strerror(EAI_NONAME);
+  for (const char* host : {"[127.0.0.1]", "[localhost]"}) {
+    const TProgramRun run = RunTolvane({std::string("-host:") + host, "-port:5222"});
+    EXPECT_EQ(run.Output, "ScriptRes:Bad:Cannot resolve host name to IP address. " + text + "\r\n") << host;
+    EXPECT_TRUE(run.ExitedWith(1)) << host << ": " << run.ExitCode;
+  }
 }
 
 // The way a monitoring host on Windows writes it: quotes in the raw line.

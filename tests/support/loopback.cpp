@@ -4,6 +4,7 @@
 #include "support/loopback.h"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "support/test_socket.h"
 
@@ -56,8 +57,8 @@ void Fd::Reset(int fd) {
   fd_ = fd;
 }
 
-Listener::Listener(int backlog) {
-  fd_ = Fd(Int(testsocket::BindLoopback(port_)));
+Listener::Listener(int backlog, bool ipv6) {
+  fd_ = Fd(Int(testsocket::BindLoopback(port_, 0, ipv6)));
   testsocket::Listen(H(fd_.Get()), backlog);
 }
 
@@ -66,7 +67,9 @@ Fd Listener::Accept(int timeoutMs) {
   return Fd(Int(testsocket::Accept(H(fd_.Get()))));
 }
 
-RefusedPort::RefusedPort() { fd_ = Fd(Int(testsocket::BindLoopback(port_))); }
+RefusedPort::RefusedPort(bool ipv6, std::uint16_t port) : port_(port) {
+  fd_ = Fd(Int(testsocket::BindLoopback(port_, 0, ipv6)));
+}
 
 FullBacklogListener::FullBacklogListener() : listener_(0) {
   // The system keeps a few more completed connections than the backlog asks
@@ -75,6 +78,15 @@ FullBacklogListener::FullBacklogListener() : listener_(0) {
     Fd s(Int(testsocket::StartConnectLoopback(Port())));
     full_ = s.Valid() && !testsocket::Wait(H(s.Get()), false, true, 300).Writable;
     fillers_.push_back(std::move(s));
+  }
+}
+
+bool HasIpv6Loopback() {
+  try {
+    RefusedPort probe(true);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
   }
 }
 

@@ -28,10 +28,11 @@ class Fd {
   int fd_;
 };
 
-// A listening socket on 127.0.0.1 with a port the system chose.
+// A listening socket on 127.0.0.1 (with ipv6: ::1) with a port the system
+// chose.
 class Listener {
  public:
-  explicit Listener(int backlog = 16);
+  explicit Listener(int backlog = 16, bool ipv6 = false);
   std::uint16_t Port() const { return port_; }
   int Get() const { return fd_.Get(); }
   // One accepted connection, or an invalid Fd when none came within timeoutMs.
@@ -42,11 +43,12 @@ class Listener {
   std::uint16_t port_ = 0;
 };
 
-// A port on 127.0.0.1 where connects are refused: bound but not listening, so
-// no one else takes it while the object lives.
+// A port on 127.0.0.1 (with ipv6: ::1) where connects are refused: bound but
+// not listening, so no one else takes it while the object lives. The system
+// chooses it unless `port` names one.
 class RefusedPort {
  public:
-  RefusedPort();
+  explicit RefusedPort(bool ipv6 = false, std::uint16_t port = 0);
   std::uint16_t Port() const { return port_; }
 
  private:
@@ -68,6 +70,10 @@ class FullBacklogListener {
   std::vector<Fd> fillers_;
   bool full_ = false;
 };
+
+// Whether this machine has the IPv6 loopback address ::1: tests that need it
+// skip without it, and say so.
+bool HasIpv6Loopback();
 
 // Sends all of data; false when the peer is gone or the send fails.
 bool SendAll(int fd, std::string_view data);

@@ -9,8 +9,11 @@
 #include <string>
 #include <sys/types.h>
 
-// What a test needs of its Prosody beyond the plain client service.
+// What a test's Prosody does beyond the plain one.
 struct TProsodyOptions {
+  // Also listen on ::1, on the same port, and serve the virtual host "::1"
+  // too, the domain a probe of that address names.
+  bool Ipv6 = false;
   // Also offer the legacy jabber:iq:auth login (module legacyauth).
   bool LegacyAuth = false;
   // Log at debug level, where every stanza received shows in Log().

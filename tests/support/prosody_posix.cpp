@@ -1,11 +1,8 @@
 #include "support/prosody.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/loopback.h"
 #include "support/loopback_client.h"
 
 namespace fs = std::filesystem;
@@ -48,22 +46,21 @@ std::string FindProgram(const std::string& name) {
   return {};
 }
 
-// Asks the kernel for a port that is free right now. Prosody binds it a
-// moment later; should another program take it meanwhile, the start is
-// retried with a new one.
-uint16_t FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (s >= 0) close(s);
-    throw std::runtime_error(std::string("no free loopback port: ") + std::strerror(errno));
+// Asks the kernel for a port that is free right now (on ::1 as well, when
+// Prosody is to listen there too). Prosody binds it a moment later; should
+// another program take it meanwhile, the start is retried with a new one.
+uint16_t FreePort(bool ipv6) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    loopback::RefusedPort v4;
+    if (!ipv6) return v4.Port();
+    try {
+      loopback::RefusedPort v6(true, v4.Port());
+      return v4.Port();
+    } catch (const std::runtime_error&) {
+      // Taken on ::1: another one.
+    }
   }
-  close(s);
-  return ntohs(address.sin_port);
+  throw std::runtime_error("no port free on both 127.0.0.1 and ::1");
 }
 
 std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options) {
@@ -75,7 +72,7 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
     << "data_path = \"" << f << "/data\"\n"
     << "log = { { levels = { min = \"" << (options.LogStanzas ? "debug" : "info") << "\" }, to = \"file\", filename = \""
     << f << "/prosody.log\" } }\n"
-    << "interfaces = { \"127.0.0.1\" }\n"
+    << (options.Ipv6 ? "interfaces = { \"127.0.0.1\", \"::1\" }\n" : "interfaces = { \"127.0.0.1\" }\n")
     << "local_interfaces = { \"127.0.0.1\" }\n"
     << "c2s_ports = { " << port << " }\n"
     << "c2s_direct_tls_ports = { }\n"
@@ -88,6 +85,7 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
     << "allow_unencrypted_plain_auth = true\n"
     << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
     << "VirtualHost \"localhost\"\n";
+  if (options.Ipv6) c << "VirtualHost \"::1\"\n";
   return c.str();
 }
 
@@ -129,7 +127,7 @@ TProsodyServer::~TProsodyServer() {
 }
 
 bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
-  FPort = FreePort();
+  FPort = FreePort(FOptions.Ipv6);
   fs::path config = FFolder / "prosody.cfg.lua";
   std::ofstream(config) << Configuration(FFolder, FPort, FOptions);
   fs::path console = FFolder / "console.log";

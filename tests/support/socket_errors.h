@@ -11,6 +11,8 @@ extern const int kConnectionRefused;
 extern const int kConnectionReset;
 extern const int kBrokenPipe;
 extern const int kNetworkUnreachable;
+// The resolver's number for a name no one has.
+extern const int kUnknownName;
 
 // The description a failed name look-up carries for its error number.
 std::string ResolverText(int number);

@@ -12,6 +12,7 @@ const int kConnectionReset = WSAECONNRESET;
 // or an aborted connection.
 const int kBrokenPipe = WSAECONNABORTED;
 const int kNetworkUnreachable = WSAENETUNREACH;
+const int kUnknownName = WSAHOST_NOT_FOUND;
 
 // WinSock's resolver errors are ordinary WinSock numbers with system texts.
 std::string ResolverText(int number) { return SystemErrorText(number); }

@@ -1,7 +1,8 @@
 #pragma once
 // The few socket calls the test servers and clients make, one file per
 // platform beside this header, so that the same fixtures serve the Linux
-// tests and the Windows tests under Wine. Loopback (127.0.0.1) only.
+// tests and the Windows tests under Wine. Loopback (127.0.0.1, and ::1 where
+// asked for) only.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +13,12 @@ namespace testsocket {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoSocket = -1;
 
-// A TCP socket bound to 127.0.0.1 on a port the system chose, which no other
-// socket may share, not listening yet. A positive receiveBuffer is set before
-// listen, so accepted sockets inherit it and advertise the window it shapes.
+// A TCP socket bound to 127.0.0.1 (with ipv6: ::1) on a port the system
+// chose, or on `port` when it is not 0, which no other socket may share, not
+// listening yet. A positive receiveBuffer is set before listen, so accepted
+// sockets inherit it and advertise the window it shapes.
 // Throws std::runtime_error.
-Handle BindLoopback(std::uint16_t& port, int receiveBuffer = 0);
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer = 0, bool ipv6 = false);
 // Starts listening. Throws std::runtime_error.
 void Listen(Handle s, int backlog);
 // BindLoopback and Listen with a backlog of 16.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include "net/socket_address.h"
 
 namespace testsocket {
 
@@ -27,21 +30,29 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
+// 127.0.0.1 or ::1 with `port`.
+netplatform::TSocketAddress LoopbackAddress(std::uint16_t port, bool ipv6) {
+  netplatform::Address address = netplatform::V4Address(htonl(INADDR_LOOPBACK));
+  if (ipv6) address = {netplatform::Family::V6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+  return {address, port};
+}
+
 }  // namespace
 
-Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
+  int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  netplatform::TSocketAddress address = LoopbackAddress(port, ipv6);
+  socklen_t length = address.length;
+  if (bind(fd, address.Get(), length) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address.storage), &length) != 0) {
     std::string text = FailureText("bind");
     close(fd);
     throw std::runtime_error(text);
   }
-  port = ntohs(address.sin_port);
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port);
   return fd;
 }
 

@@ -1,9 +1,12 @@
 #include "support/test_socket.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <stdexcept>
+
+#include "net/socket_address.h"
 
 namespace testsocket {
 
@@ -31,24 +34,32 @@ sockaddr_in Loopback(std::uint16_t port) {
   return address;
 }
 
+// 127.0.0.1 or ::1 with `port`.
+netplatform::TSocketAddress LoopbackAddress(std::uint16_t port, bool ipv6) {
+  netplatform::Address address = netplatform::V4Address(htonl(INADDR_LOOPBACK));
+  if (ipv6) address = {netplatform::Family::V6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+  return {address, port};
+}
+
 }  // namespace
 
-Handle BindLoopback(std::uint16_t& port, int receiveBuffer) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+Handle BindLoopback(std::uint16_t& port, int receiveBuffer, bool ipv6) {
+  SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) throw std::runtime_error(FailureText("socket"));
   if (receiveBuffer > 0)
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
   BOOL exclusive = TRUE;
   setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  sockaddr_in address = Loopback(0);
-  int length = sizeof address;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  netplatform::TSocketAddress address = LoopbackAddress(port, ipv6);
+  int length = address.length;
+  if (bind(s, address.Get(), length) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&address.storage), &length) != 0) {
     std::string text = FailureText("bind");
     closesocket(s);
     throw std::runtime_error(text);
   }
-  port = ntohs(address.sin_port);
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port);
   return Of(s);
 }
 
