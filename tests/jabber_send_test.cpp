@@ -29,10 +29,12 @@ const std::string kGetQuery =
 const std::string kSetQuery =
     "<iq type='set' id='sw_1'><query xmlns='jabber:iq:auth'><username>alice</username>"
     "<digest>de0a408ef519cd62e7379039634152874895c50c</digest><resource>Sentrowl</resource></query></iq>";
-// The message event a recipient's server sends back.
-std::string Event(const std::string& from, const std::string& to, const std::string& events) {
-  return "<message from='" + from + "' to='" + to + "'><x xmlns='jabber:x:event'>" + events +
-         "<id>mir_sw_2</id></x></message>";
+// The message event a recipient's server sends back, about the message with
+// the id `id` (the first one sent after the login).
+std::string Event(const std::string& from, const std::string& to, const std::string& events,
+                  const std::string& id = "mir_sw_2") {
+  return "<message from='" + from + "' to='" + to + "'><x xmlns='jabber:x:event'>" + events + "<id>" + id +
+         "</id></x></message>";
 }
 
 }  // namespace
@@ -79,6 +81,45 @@ TEST(JabberSend, RequestErrorMeansABadLoginBeforeTheSession) {
   }
   EXPECT_EQ(sender.ErrorCode, jabberErrAuth);
   EXPECT_FALSE(sender.Socket->Connected());
+}
+
+// Each login query goes out once at most, whatever the server answers: a
+// server that lists no digest field, or lists the fields again in answer to
+// the "set" query, ends the login at once instead of drawing query after query.
+TEST(JabberSend, LoginQueriesAreNeverRepeated) {
+  const std::string noDigest = "<query xmlns='jabber:iq:auth'><username/><password/><resource/></query>";
+  const std::string listing = "<iq type='result' id='sw_0'>" + noDigest + "</iq>";
+  const std::string withDigest = "<query xmlns='jabber:iq:auth'><username/><digest/><resource/></query>";
+  struct {
+    const char* Name;
+    TScript Replies;
+    std::string Sent;
+    std::int32_t Code;
+    std::string Message;
+  } cases[] = {
+      {"no digest on offer", {Send(listing), Send(listing)}, kGetQuery, jabberErrServer,
+       "Server offers no digest login; " + noDigest},
+      {"fields listed again",
+       {Send(login::kAuthFields), WaitFor("</iq>"), Send("<iq type='result'>" + withDigest + "</iq>")},
+       kGetQuery + kSetQuery, jabberErrRefused, "Connection refused by server; " + withDigest},
+      {"stream header again", {Send(kServerHeader)}, kGetQuery, jabberErrServer, "Server error; " + kServerHeader},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScript steps{WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>")};
+    steps.insert(steps.end(), c.Replies.begin(), c.Replies.end());
+    steps.push_back(Silent());
+    TScriptedServer server(steps);
+    TJabberSend sender("alice", "secret");
+    sender.Server = "127.0.0.1";
+    sender.Port = server.Port();
+    sender.ResponseTimeout = 2000;
+    EXPECT_EQ(login::Failure(sender), c.Message);
+    EXPECT_EQ(sender.ErrorCode, c.Code);
+    EXPECT_FALSE(sender.Socket->Connected());
+    ASSERT_TRUE(server.WaitFinished(0, 5s));
+    EXPECT_EQ(server.Received(0), ClientHeader("127.0.0.1") + c.Sent);
+  }
 }
 
 // A stream error ends the session: when the server has not closed its stream
@@ -143,10 +184,69 @@ INSTANTIATE_TEST_SUITE_P(
         TMessageCase{"ToSomeoneElse",
                      {Send(Event("bob@localhost/home", "dave@localhost/Sentrowl", "<delivered/>"))}, false,
                      "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"EventAboutAnEarlierMessage",
+                     {Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>", "mir_sw_1"))},
+                     false, "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"OfflineAboutAnEarlierMessage",
+                     {Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<offline/>", "mir_sw_20"))},
+                     false, "Message has not been confirmed", jabberErrNotConfirmed},
+        TMessageCase{"LateEventAndTheAwaitedOneInOneChunk",
+                     {Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>", "mir_sw_1") +
+                           Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>"))},
+                     true, "", 0},
         TMessageCase{"RecipientNotFoundInTheSession", {Send(kNotFound)}, false,
                      "Invalid recipient or recipient unavailable; <error code='404'>Not Found</error>",
                      jabberErrRecipient}),
     [](const testing::TestParamInfo<TMessageCase>& info) { return std::string(info.param.Name); });
+
+// A stream error in an established session is classified as one of the
+// session, not of the login; the session is gone afterwards, and a further
+// message says so instead of failing at the closed socket.
+TEST(JabberSend, StreamErrorEndsAnEstablishedSessionAndLaterMessagesSaySo) {
+  const std::string invalidFrom =
+      "<stream:error><invalid-from xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+  TScriptedServer server(LoginThen({WaitFor("</message>"), Send(invalidFrom), WaitFor(kStreamClose),
+                                    Send(kStreamClose), Close()}));
+  auto sender = LoggedIn(server);
+  sender->SendMessage("bob@localhost", "hi");
+  EXPECT_EQ(sender->LastError, "Invalid recipient or recipient unavailable; " + invalidFrom);
+  EXPECT_EQ(sender->ErrorCode, jabberErrRecipient);
+  EXPECT_FALSE(sender->Connected);
+  EXPECT_FALSE(sender->Socket->Connected());
+  sender->SendMessage("bob@localhost", "again");
+  EXPECT_EQ(sender->LastError, "The server has ended the session; " + invalidFrom);
+  EXPECT_EQ(sender->ErrorCode, jabberErrRecipient);
+  EXPECT_FALSE(sender->Confirmed);
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0).find("again"), std::string::npos);
+}
+
+// Requests, presence and white space during the wait settle nothing; the
+// requests are answered, so a server that pings its clients is not left
+// waiting, and the confirmation still counts.
+TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) {
+  const std::string ping = "<iq from='localhost' to='alice@localhost/Sentrowl' type='get' id='s2c1'>"
+                           "<ping xmlns='urn:xmpp:ping'/></iq>";
+  const std::string version = "<iq from='carol@localhost/x' type='get' id='v1'><query xmlns='jabber:iq:version'/></iq>";
+  const std::string pingAnswer = "<iq type='result' id='s2c1' to='localhost'/>";
+  const std::string versionAnswer =
+      "<iq type='error' id='v1' to='carol@localhost/x'><error type='cancel'>"
+      "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+  TScriptedServer server(LoginThen({WaitFor("</message>"), Send(ping), WaitFor(pingAnswer),
+                                    Send("<presence from='bob@localhost/home'/>" + version), WaitFor(versionAnswer),
+                                    Send("\n"),
+                                    Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>")),
+                                    Silent()}));
+  auto sender = LoggedIn(server);
+  sender->ConfirmTimeout = 5000;
+  sender->SendMessage("bob@localhost", "hi");
+  EXPECT_TRUE(sender->Confirmed) << sender->LastError;
+  EXPECT_EQ(sender->LastError, "");
+  sender.reset();
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  const std::string received = server.Received(0);
+  EXPECT_EQ(received.substr(received.find("</message>") + 10), pingAnswer + versionAnswer);
+}
 
 TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
   TJabberSend sender("alice", "secret");

@@ -18,7 +18,7 @@ const std::string HeaderFront = "<?xml version='1.0' encoding='UTF-8'?><stream:s
 const std::string HeaderBack = "' xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams'>";
 const std::string QueryFront = "'><query xmlns='jabber:iq:auth'><username>";
 const std::string DigestBack = "</digest><resource>Sentrowl</resource></query></iq>";
-const std::string MessageFront = "<message from='monitor@example.org' to='";
+const std::string MessageFront = "<message to='";
 const std::string MessageBack = "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
 
 // What a sender sends over one full login and message, on one counter.
@@ -83,6 +83,21 @@ TEST(Stanzas, InsertedValuesAreEscaped) {
   BuildMessage(buffer, "o'neil&co<x>@example.net", "it's \xE9", counter);
   EXPECT_EQ(Contents(buffer), MessageFront + "o&apos;neil&amp;co&lt;x&gt;@example.net' type='normal' id='mir_sw_8'>"
                                              "<body>it's &#233;" + MessageBack);
+}
+
+// The answers carry the request's values as received: already escaped, they
+// must keep their meaning, and only what cannot stand between apostrophes
+// changes.
+TEST(Stanzas, IqAnswersEchoTheRequestsValues) {
+  TOutBuffer buffer;
+  BuildIqResult(buffer, "localhost", "s2c1");
+  EXPECT_EQ(Contents(buffer), "<iq type='result' id='s2c1' to='localhost'/>");
+  BuildIqResult(buffer, "", "p&amp;1");
+  EXPECT_EQ(Contents(buffer), "<iq type='result' id='p&amp;1'/>");
+  BuildIqServiceUnavailable(buffer, "it's&#233;<&x", "v1");
+  EXPECT_EQ(Contents(buffer),
+            "<iq type='error' id='v1' to='it&apos;s&#233;&lt;&amp;x'><error type='cancel'>"
+            "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>");
 }
 
 // The digest is taken over the UTF-8 form of stream id and password; the

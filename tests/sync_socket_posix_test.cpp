@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "net/system_error.h"
@@ -118,6 +120,22 @@ TEST(SyncSocket, ConnectThatFailsAtOnceGivesTheSameReasonTimedOrNot) {
   EXPECT_EQ(messages[1], messages[0]);
 }
 
+// Something on ::1 (made by `make`) and a refusing socket on 127.0.0.1 with
+// the same port number. Another process may hold that IPv4 port by chance,
+// so a few port numbers are tried.
+template <typename T, typename Make>
+std::pair<T, loopback::RefusedPort> OnBothLoopbacks(Make make) {
+  for (int attempt = 1;; ++attempt) {
+    T on6 = make();
+    try {
+      loopback::RefusedPort on4(false, on6.Port());
+      return {std::move(on6), std::move(on4)};
+    } catch (const std::runtime_error&) {
+      if (attempt == 20) throw;
+    }
+  }
+}
+
 // A name with an IPv4 and an IPv6 address: IPv4 is tried first whatever the
 // resolver's order, the next address is tried when one fails, and when all
 // fail the first one's reason is the one reported. Timed or not.
@@ -134,16 +152,14 @@ TEST(SyncSocket, NameWithSeveralAddressesTriesThemIPv4First) {
       EXPECT_TRUE(listener.Accept().Valid());
     }
     {
-      loopback::Listener listener6(16, true);
-      loopback::RefusedPort refused4(false, listener6.Port());
+      auto [listener6, refused4] = OnBothLoopbacks<loopback::Listener>([] { return loopback::Listener(16, true); });
       TSyncSocket s(1, true);
       s.Connect(kV6ThenV4, listener6.Port(), timeout);
       EXPECT_TRUE(s.Connected());
       EXPECT_TRUE(listener6.Accept().Valid());
     }
     {
-      loopback::RefusedPort refused6(true);
-      loopback::RefusedPort refused4(false, refused6.Port());
+      auto [refused6, refused4] = OnBothLoopbacks<loopback::RefusedPort>([] { return loopback::RefusedPort(true); });
       TSyncSocket s(1, true);
       gFailNextConnect = 1;
       const int before = gConnects;

@@ -1,6 +1,7 @@
 #include "xmpp/jabber_send.h"
 
 #include <exception>
+#include <string_view>
 
 #include "net/base_error.h"
 #include "net/sock_error.h"
@@ -28,10 +29,15 @@ constexpr const char* kResult = "result";
 constexpr const char* kMessageMarker = "<message";
 constexpr const char* kDelivered = "<delivered/>";
 constexpr const char* kOffline = "<offline/>";
+constexpr const char* kDigestField = "<digest";
+constexpr const char* kPingNamespace = "urn:xmpp:ping";
 constexpr const char* kErrorName = "error";
 constexpr const char* kStreamErrorName = "stream:error";
 constexpr const char* kFailureName = "failure";
 constexpr const char* kMessageName = "message";
+constexpr const char* kIqName = "iq";
+constexpr const char* kQueryName = "query";
+constexpr const char* kTypeName = "type";
 constexpr const char* kIdName = "id";
 constexpr const char* kToName = "to";
 constexpr const char* kFromName = "from";
@@ -40,8 +46,39 @@ constexpr const char* kSet = "set";
 
 // True when Part occurs in Text. An empty Part occurs nowhere, so that an
 // empty account or recipient never matches a reply.
-bool Contains(const std::string& Text, const std::string& Part) {
-  return !Part.empty() && Text.find(Part) != std::string::npos;
+bool Contains(std::string_view Text, std::string_view Part) {
+  return !Part.empty() && Text.find(Part) != std::string_view::npos;
+}
+
+// Hands each element called Name in Text to Visit, in order, with its start
+// tag, until Visit returns true. An element runs from its start tag through
+// the next end tag; one without (it closes itself, or its rest comes in a
+// later chunk) is its start tag alone. A chunk may hold several stanzas, and
+// each may matter. The elements are views, not copies, and the end tag found
+// is kept for the following elements, so that a hostile chunk costs neither
+// memory nor time beyond its own size.
+template <typename TVisit>
+void ForEachElement(const std::string& Name, const std::string& Text, TVisit Visit) {
+  const std::string start = "<" + Name;
+  const std::string end = "</" + Name + ">";
+  std::string::size_type close = 0;
+  for (auto at = Text.find(start); at != std::string::npos; at = Text.find(start, at + 1)) {
+    const auto nameEnd = at + start.size();
+    if (nameEnd >= Text.size()) return;
+    if (std::string_view(" \t\r\n/>").find(Text[nameEnd]) == std::string_view::npos) continue;  // a longer name
+    const auto tagEnd = Text.find('>', nameEnd);
+    if (tagEnd == std::string::npos) return;
+    if (close != std::string::npos && close < tagEnd) close = Text.find(end, tagEnd);
+    const auto stop = Text[tagEnd - 1] == '/' || close == std::string::npos ? tagEnd + 1 : close + end.size();
+    if (Visit(std::string_view(Text).substr(at, stop - at), Text.substr(at, tagEnd + 1 - at))) return;
+  }
+}
+
+// The element called Name in Text, or the whole text when there is none to
+// cut out, so that a failure always shows what the server sent.
+std::string ElementOrText(const std::string& Name, const std::string& Text) {
+  const std::string element = GetElement(Name, Text);
+  return element.empty() ? Text : element;
 }
 
 }  // namespace
@@ -68,6 +105,10 @@ void TJabberSend::Check(const std::string& Host, std::uint16_t Port) {
 void TJabberSend::Connect() {
   try {
     if (Connected) CloseSession();
+    FLoginStep = TLoginStep::None;
+    FMessageId.clear();
+    FEndedByServer = false;
+    FEndedBy.clear();
     // The liveness test's answer is not needed: a connection that is already
     // gone shows itself at the first send or receive anyway.
     ConnectSocket(Server, Port);
@@ -94,24 +135,17 @@ void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
 
 // The first marker found decides. Error markers come first so that an error
 // wins over anything else in the same chunk; the server's stream close wins
-// over its stream header; "jabber:iq:auth" is tested before "result" because
-// the answer to the "get" query carries both.
+// over its stream header. Once the session is established, the markers of
+// the login no longer count: a server may then send anything (requests of
+// its own, presence, white space to keep the connection alive), and only the
+// confirmation of the message just sent settles a wait.
 void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
   const std::string text = TrimControlChars(Chunk);
   if (Contains(text, kErrorMarker)) {
     RaiseServerError(GetElement(kErrorName, text));
   }
   if (Contains(text, kStreamErrorMarker)) {
-    const std::string element = GetElement(kStreamErrorName, text);
-    // While the session is already being closed, the stream error only ends
-    // the drain: closing it once more from in here would nest a new drain for
-    // every stream error a server sends, until the stack runs out.
-    if (Contains(text, kStreamClose) || Closing) {
-      Connected = false;
-    } else {
-      CloseSession();
-    }
-    RaiseServerError(element);
+    EndByStreamError(text);
   }
   if (Contains(text, kFailureMarker)) {
     RaiseServerError(GetElement(kFailureName, text));
@@ -120,7 +154,15 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     Connected = false;
     return;
   }
-  if (Contains(text, kClientNamespace)) {
+  if (Connected) {
+    // Nothing may follow the stream close the session has sent.
+    if (!Closing) AnswerRequests(text);
+    SettleMessages(text);
+    return;
+  }
+  // A stream header seen again, or a stanza that names its namespace, must
+  // not start the login once more.
+  if (Contains(text, kClientNamespace) && (ProbeMode || FLoginStep == TLoginStep::None)) {
     if (ProbeMode) {
       Connected = true;
       return;
@@ -129,12 +171,12 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     TOutBuffer buffer;
     BuildAuthQuery(buffer, UserName, "", StanzaCounter, kGet);
     SendStanza(buffer);
+    FLoginStep = TLoginStep::GetSent;
     return;
   }
+  // Tested before "result" because the list of fields comes in a result.
   if (Contains(text, kAuthNamespace)) {
-    TOutBuffer buffer;
-    BuildAuthQuery(buffer, UserName, StreamId + Password, StanzaCounter, kSet);
-    SendStanza(buffer);
+    AnswerLoginFields(text);
     return;
   }
   if (Contains(text, kResult)) {
@@ -142,20 +184,96 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     return;
   }
   if (Contains(text, kMessageMarker)) {
-    // Only the recipient's event about a message to this account counts;
-    // everything else on the stream is none of the sender's business.
-    const std::string message = GetElement(kMessageName, text);
-    if (Contains(GetAttribute(kToName, message), UserName) &&
-        Contains(GetAttribute(kFromName, message), Recipient)) {
-      if (Contains(text, kDelivered)) {
-        Confirmed = true;
-      } else if (Contains(text, kOffline)) {
-        RaiseSendError(jabberErrOffline, text);
-      }
-    }
+    SettleMessages(text);
     return;
   }
   RaiseSendError(jabberErrServer, text);
+}
+
+// A server that lists the fields again in answer to the "set" query has not
+// taken the login; sending it again would only start a storm of queries.
+// The probe sends its "set" too but never logs in, so for it a repeated list
+// settles nothing.
+void TJabberSend::AnswerLoginFields(const std::string& Text) {
+  if (FLoginStep == TLoginStep::SetSent) {
+    if (!ProbeMode) RaiseSendError(jabberErrRefused, ElementOrText(kQueryName, Text));
+    return;
+  }
+  // The login is the digest one; a password sent in the clear is not on
+  // offer. The code is the server's, not the account's: the password may be
+  // right, and the remedy lies in the server's configuration.
+  if (!ProbeMode && !Contains(Text, kDigestField)) {
+    RaiseSendError(jabberErrServer, TJabberReason::NoDigestLogin, ElementOrText(kQueryName, Text));
+  }
+  TOutBuffer buffer;
+  BuildAuthQuery(buffer, UserName, StreamId + Password, StanzaCounter, kSet);
+  SendStanza(buffer);
+  FLoginStep = TLoginStep::SetSent;
+}
+
+void TJabberSend::EndByStreamError(const std::string& Text) {
+  const std::string element = GetElement(kStreamErrorName, Text);
+  try {
+    // Classified before the session is closed: once closed, every error of
+    // an established session would read as a failed login.
+    RaiseServerError(element);
+  } catch (const EJabberSendError& failure) {
+    FEndedByServer = true;
+    FEndedBy = element;
+    FEndedCode = failure.Code;
+    // While the session is already being closed, the stream error only ends
+    // the drain: closing it once more from in here would nest a new drain for
+    // every stream error a server sends, until the stack runs out.
+    if (Contains(Text, kStreamClose) || Closing) {
+      Connected = false;
+    } else {
+      CloseSession();
+    }
+    // The close's drain may have met errors of its own.
+    SetErrorCode(failure.Code);
+    throw;
+  }
+}
+
+// An entity must answer every "get" and "set" request addressed to it, or
+// the server is left waiting (and may count the session as dead): a ping
+// gets its empty result, everything else the error for a service this
+// sender does not offer.
+void TJabberSend::AnswerRequests(const std::string& Text) {
+  ForEachElement(kIqName, Text, [this](std::string_view iq, const std::string& tag) {
+    const std::string type = GetAttribute(kTypeName, tag);
+    const std::string to = GetAttribute(kToName, tag);
+    if ((type != kGet && type != kSet) || (!to.empty() && !Contains(to, UserName))) return false;
+    TOutBuffer buffer;
+    if (type == kGet && Contains(iq, kPingNamespace)) {
+      BuildIqResult(buffer, GetAttribute(kFromName, tag), GetAttribute(kIdName, tag));
+    } else {
+      BuildIqServiceUnavailable(buffer, GetAttribute(kFromName, tag), GetAttribute(kIdName, tag));
+    }
+    SendStanza(buffer);
+    return false;
+  });
+}
+
+// Only the recipient's event about a message to this account, and about the
+// message just sent, counts: an event about an earlier message (one that
+// timed out, say) arriving late must not confirm the current one, nor must
+// a late offline event fail it.
+void TJabberSend::SettleMessages(const std::string& Text) {
+  if (FMessageId.empty()) return;
+  const std::string eventId = "<id>" + FMessageId + "</id>";
+  ForEachElement(kMessageName, Text, [&](std::string_view message, const std::string& tag) {
+    if (!Contains(message, eventId) || !Contains(GetAttribute(kToName, tag), UserName) ||
+        !Contains(GetAttribute(kFromName, tag), Recipient)) {
+      return false;
+    }
+    if (Contains(message, kDelivered)) {
+      Confirmed = true;
+      return true;
+    }
+    if (Contains(message, kOffline)) RaiseSendError(jabberErrOffline, Text);
+    return false;
+  });
 }
 
 void TJabberSend::CloseSession() {
@@ -183,6 +301,9 @@ void TJabberSend::SendMessage(const std::string& Recipient, const std::string& B
     LastError.clear();
     MessageBody = Body;
     this->Recipient = Recipient;
+    // The socket is closed by now; failing at it would only say "Winsock error".
+    if (!Connected && FEndedByServer) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
+    FMessageId = MessageId(StanzaCounter);
     TOutBuffer buffer;
     BuildMessage(buffer, Recipient, Body, StanzaCounter);
     SendStanza(buffer);

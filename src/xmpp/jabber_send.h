@@ -16,6 +16,7 @@
 #include "xmpp/sender.h"
 
 struct TOutBuffer;
+enum class TJabberReason;
 class TReplyDeadline;
 
 // How the probe's stream gets TLS, if at all.
@@ -36,25 +37,35 @@ class TJabberSend : public TSender {
 
   // Connects to Server:Port, sends the stream header and reads replies until
   // the session is established. On any failure it disconnects and raises.
+  // Outside probe mode it logs in with the digest; each login query goes out
+  // once at most, so a server that lists no digest field, or lists the fields
+  // again in answer to the login, fails the login at once.
   void Connect() override;
   // Receives one chunk (at most ResponseTimeout or ConfirmTimeout, as the
   // caller passes) and lets AnalyzeResponse react to it. Raises
   // EVHSyncSockError (sockErrRead) when nothing comes, EJabberSendError
-  // for an error or an unrecognised reply.
+  // for an error, or for a reply it does not know while the session is
+  // being opened (an established session leaves such replies alone).
   void WaitResponse(std::int32_t TimeoutMs) override;
   // Sends the stream close if the session is established, reads replies
   // until the server closes its stream too or the first failure, then
   // disconnects. Never raises.
   void CloseSession() override;
   // Sends a message on the established session and waits for the recipient's
-  // delivery event. No answer in time leaves "Message has not been confirmed"
-  // with ErrorCode jabberErrNotConfirmed; a session error leaves its message;
-  // both return normally and keep the session. Other socket failures raise.
+  // delivery event about it; events about earlier messages settle nothing,
+  // and requests the server sends meanwhile are answered. No answer in time
+  // leaves "Message has not been confirmed" with ErrorCode
+  // jabberErrNotConfirmed; a session error leaves its message; both return
+  // normally and keep the session, except after a stream error: then the
+  // server has ended the session, it is closed, and every further
+  // SendMessage fails at once with a reason that says so, until Connect
+  // opens a new one. Other socket failures raise.
   void SendMessage(const std::string& Recipient, const std::string& Body) override;
 
   // Raise a session error; every EJabberSendError goes through
   // RaiseSendError, so ErrorCode always holds the last one's code.
   [[noreturn]] void RaiseSendError(std::int32_t Code, const std::string& Extra);
+  [[noreturn]] void RaiseSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra);
   // Classifies a server's error element by its numeric code or, failing
   // that, by the name of its condition, and raises.
   [[noreturn]] void RaiseServerError(const std::string& ErrorElement);
@@ -82,6 +93,9 @@ class TJabberSend : public TSender {
   void PrepareTls();
 
  private:
+  // How far the login has gone: each query is sent once at most.
+  enum class TLoginStep { None, GetSent, SetSent };
+
   // Connect's part after the socket is connected when TLS is asked for:
   // STARTTLS or direct TLS, the certificate's verdict, the stream over TLS.
   void OpenTlsStream();
@@ -95,8 +109,26 @@ class TJabberSend : public TSender {
 
   // Decides what one received chunk means for the session.
   void AnalyzeResponse(const std::string& Chunk);
+  // The server's list of login fields: sends the "set" query, or fails the
+  // login when the list cannot lead anywhere.
+  void AnswerLoginFields(const std::string& Text);
+  // Classifies a stream error as the session stood when it came, ends the
+  // session and raises.
+  [[noreturn]] void EndByStreamError(const std::string& Text);
+  // Answers the server's requests to this session.
+  void AnswerRequests(const std::string& Text);
+  // Looks through the messages in Text for the recipient's event about the
+  // message just sent.
+  void SettleMessages(const std::string& Text);
   // Sends one built stanza, waiting for writability without limit.
   void SendStanza(const TOutBuffer& Buffer);
 
   bool Closing = false;  // CloseSession is draining the server's last replies
+  TLoginStep FLoginStep = TLoginStep::None;
+  std::string FMessageId;  // id of the message awaiting confirmation
+  // The stream error that ended the session, and its code; kept until the
+  // next Connect, for the messages asked for meanwhile.
+  bool FEndedByServer = false;
+  std::string FEndedBy;
+  std::int32_t FEndedCode = 0;
 };

@@ -15,8 +15,14 @@ const char* const kTexts[] = {
     "Connection refused by server",
 };
 
-std::string Compose(std::int32_t Code, const std::string& Extra) {
-  std::string text = JabberErrorText(Code);
+// Indexed by TJabberReason.
+const char* const kReasonTexts[] = {
+    "Server offers no digest login",
+    "The server has ended the session",
+};
+
+std::string Compose(const char* Text, const std::string& Extra) {
+  std::string text = Text;
   if (!Extra.empty()) text += "; " + Extra;
   return text;
 }
@@ -28,5 +34,10 @@ const char* JabberErrorText(std::int32_t Code) {
   return kTexts[Code - jabberErrNotConfirmed];
 }
 
+const char* JabberReasonText(TJabberReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
+
 EJabberSendError::EJabberSendError(std::int32_t Code, const std::string& Extra)
-    : EBaseError(Compose(Code, Extra)), Code(Code) {}
+    : EBaseError(Compose(JabberErrorText(Code), Extra)), Code(Code) {}
+
+EJabberSendError::EJabberSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra)
+    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(Code) {}

@@ -19,6 +19,16 @@ inline constexpr std::int32_t jabberErrAuth = -2;
 inline constexpr std::int32_t jabberErrServer = -1;
 inline constexpr std::int32_t jabberErrRefused = 0;
 
+// Reasons of their own, for failures filed under a code whose text alone
+// would send the user looking in the wrong place.
+enum class TJabberReason {
+  NoDigestLogin,  // the server's login fields offer no digest
+  SessionEnded,   // a message asked for after the server ended the session
+};
+
+// The fixed text of a reason.
+const char* JabberReasonText(TJabberReason Reason);
+
 // The fixed text of a code. A code outside the table (never passed) gets the
 // text of jabberErrUnexpected, so that no message is ever empty.
 const char* JabberErrorText(std::int32_t Code);
@@ -26,6 +36,8 @@ const char* JabberErrorText(std::int32_t Code);
 class EJabberSendError : public EBaseError {
  public:
   EJabberSendError(std::int32_t Code, const std::string& Extra);
+  // The same code, but the reason's text in place of the code's.
+  EJabberSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra);
 
   std::int32_t Code;
 };

@@ -49,6 +49,11 @@ void TJabberSend::RaiseSendError(std::int32_t Code, const std::string& Extra) {
   throw EJabberSendError(Code, Extra);
 }
 
+void TJabberSend::RaiseSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra) {
+  SetErrorCode(Code);
+  throw EJabberSendError(Code, Reason, Extra);
+}
+
 void TJabberSend::RaiseServerError(const std::string& ErrorElement) {
   std::int32_t code = 0;
   if (TryReadNumber(GetAttribute(kCodeName, ErrorElement), code)) RaiseByCode(code, ErrorElement);

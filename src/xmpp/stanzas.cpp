@@ -1,5 +1,7 @@
 #include "xmpp/stanzas.h"
 
+#include <cctype>
+
 #include "text/codepage.h"
 #include "text/sec_hash.h"
 #include "text/xml_text.h"
@@ -25,12 +27,18 @@ constexpr const char16_t* QueryDigestEnd = u"</digest><resource>Sentrowl</resour
 
 constexpr const char* StreamClose = "</stream:stream>";
 
-constexpr const char* MessageStart = "<message from='";
-constexpr const char* MessageSender = "monitor@example.org";
-constexpr const char* MessageTo = "' to='";
-constexpr const char* MessageId = "' type='normal' id='mir_sw_";
+constexpr const char* MessageStart = "<message to='";
+constexpr const char* MessageIdStart = "' type='normal' id='";
+constexpr const char* MessageIdPrefix = "mir_sw_";
 constexpr const char* MessageBody = "'><body>";
 constexpr const char* MessageEnd = "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
+
+constexpr const char* IqResultStart = "<iq type='result' id='";
+constexpr const char* IqErrorStart = "<iq type='error' id='";
+constexpr const char* IqTo = "' to='";
+constexpr const char* IqResultEnd = "'/>";
+constexpr const char* IqErrorEnd =
+    "'><error type='cancel'><service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
 
 constexpr std::string::size_type MessageBodyLimit = 4096;
 
@@ -45,6 +53,32 @@ std::string AttributeEscape(const std::string& Value) {
       result += "&apos;";
     else
       result += c;
+  }
+  return result;
+}
+
+// A value taken as received from between the quotes of an attribute, made
+// fit to stand between apostrophes with the same meaning. It is already
+// escaped, so escaping it again would change it ("&amp;" would become
+// "&amp;amp;"); only what may not stand there is replaced: an apostrophe
+// (legal between double quotes), a "<", and an "&" that begins no reference.
+std::string ReceivedAttribute(const std::string& Value) {
+  std::string result;
+  result.reserve(Value.size());
+  for (std::string::size_type i = 0; i < Value.size(); ++i) {
+    const char c = Value[i];
+    if (c == '\'') {
+      result += "&apos;";
+    } else if (c == '<') {
+      result += "&lt;";
+    } else if (c == '&') {
+      std::string::size_type end = i + 1;
+      while (end < Value.size() && (std::isalnum(static_cast<unsigned char>(Value[end])) || Value[end] == '#')) ++end;
+      const bool reference = end > i + 1 && end < Value.size() && Value[end] == ';';
+      result += reference ? "&" : "&amp;";
+    } else {
+      result += c;
+    }
   }
   return result;
 }
@@ -98,14 +132,35 @@ void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::
 
 void BuildStreamClose(TOutBuffer& Buffer) { Fill(Buffer, StreamClose); }
 
+std::string MessageId(std::uint16_t Counter) { return MessageIdPrefix + std::to_string(Counter); }
+
 void BuildMessage(TOutBuffer& Buffer, const std::string& Recipient, const std::string& Body,
                   std::uint16_t& Counter) {
-  const std::string head = std::string(MessageStart) + MessageSender + MessageTo + AttributeEscape(Recipient) +
-                           MessageId + std::to_string(Counter) + MessageBody;
+  const std::string head =
+      std::string(MessageStart) + AttributeEscape(Recipient) + MessageIdStart + MessageId(Counter) + MessageBody;
   const std::string::size_type used = head.size() + std::char_traits<char>::length(MessageEnd);
   // A stanza cut off by the buffer would be malformed XML, so the body gives
   // way instead. Only a recipient too long for any stanza still gets cut.
   const std::string::size_type room = used < OutBufferCapacity ? OutBufferCapacity - used : 0;
   Fill(Buffer, head + FittingBody(Body, room) + MessageEnd);
   ++Counter;
+}
+
+namespace {
+
+void FillIqAnswer(TOutBuffer& Buffer, const char* Start, const std::string& To, const std::string& Id,
+                  const char* End) {
+  std::string stanza = Start + ReceivedAttribute(Id);
+  if (!To.empty()) stanza += IqTo + ReceivedAttribute(To);
+  Fill(Buffer, stanza + End);
+}
+
+}  // namespace
+
+void BuildIqResult(TOutBuffer& Buffer, const std::string& To, const std::string& Id) {
+  FillIqAnswer(Buffer, IqResultStart, To, Id, IqResultEnd);
+}
+
+void BuildIqServiceUnavailable(TOutBuffer& Buffer, const std::string& To, const std::string& Id) {
+  FillIqAnswer(Buffer, IqErrorStart, To, Id, IqErrorEnd);
 }

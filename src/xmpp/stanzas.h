@@ -30,9 +30,20 @@ void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::
 // The stream close, the same 16 bytes every time.
 void BuildStreamClose(TOutBuffer& Buffer);
 
-// A message to Recipient with id "mir_sw_<Counter>" that asks for offline
-// and delivered events. The body is cut to its first 4096 bytes, and further
-// by whole bytes until the complete stanza fits the buffer. Counter is
-// incremented afterwards, wrapping from 65535 to 0.
+// The id BuildMessage gives the message it builds with Counter.
+std::string MessageId(std::uint16_t Counter);
+
+// A message to Recipient with id MessageId(Counter) that asks for offline
+// and delivered events. It names no sender: the server stamps the session's
+// own address, and may end the stream over any other. The body is cut to its
+// first 4096 bytes, and further by whole bytes until the complete stanza fits
+// the buffer. Counter is incremented afterwards, wrapping from 65535 to 0.
 void BuildMessage(TOutBuffer& Buffer, const std::string& Recipient, const std::string& Body,
                   std::uint16_t& Counter);
+
+// The answers to a server's iq request: an empty result (a ping's answer),
+// or the error for a request this sender does not serve. To and Id are the
+// request's "from" and "id" values as received, entities and all; an empty
+// To leaves the attribute out.
+void BuildIqResult(TOutBuffer& Buffer, const std::string& To, const std::string& Id);
+void BuildIqServiceUnavailable(TOutBuffer& Buffer, const std::string& To, const std::string& Id);

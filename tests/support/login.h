@@ -9,6 +9,7 @@
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
 #include "xmpp/jabber_send.h"
+#include "xmpp/jabber_send_error.h"
 
 namespace login {
 
@@ -36,6 +37,17 @@ inline std::unique_ptr<TJabberSend> LoggedIn(const TScriptedServer& server) {
   sender->ResponseTimeout = 5000;
   sender->Connect();
   return sender;
+}
+
+// The message of the session error that ends `sender`'s Connect; empty when
+// the session is established.
+inline std::string Failure(TJabberSend& sender) {
+  try {
+    sender.Connect();
+  } catch (const EJabberSendError& failure) {
+    return failure.Message();
+  }
+  return "";
 }
 
 }  // namespace login

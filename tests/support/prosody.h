@@ -14,6 +14,10 @@ struct TProsodyOptions {
   // Also listen on ::1, on the same port, and serve the virtual host "::1"
   // too, the domain a probe of that address names.
   bool Ipv6 = false;
+  // Also offer the legacy jabber:iq:auth login (module legacyauth).
+  bool LegacyAuth = false;
+  // Log at debug level, where every stanza received shows in Log().
+  bool LogStanzas = false;
   // PEM files of the certificate and its key that TLS serves.
   std::string Certificate;
   std::string Key;

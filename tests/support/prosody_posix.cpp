@@ -70,7 +70,6 @@ std::string TlsConfiguration(const TProsodyOptions& options, uint16_t directPort
   };
   std::string c;
   if (!options.Certificate.empty()) c += "ssl = " + files(options.Certificate, options.Key);
-  if (options.StartTls) c += "modules_enabled = { \"saslauth\", \"tls\" }\n";
   if (options.DirectTls) {
     c += "c2s_direct_tls_ports = { " + std::to_string(directPort) + " }\n";
     if (!options.DirectCertificate.empty())
@@ -87,7 +86,8 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
     << "run_as_root = true -- CI runs as root, and Prosody refuses that otherwise\n"
     << "pidfile = \"" << f << "/prosody.pid\"\n"
     << "data_path = \"" << f << "/data\"\n"
-    << "log = { { levels = { min = \"info\" }, to = \"file\", filename = \"" << f << "/prosody.log\" } }\n"
+    << "log = { { levels = { min = \"" << (options.LogStanzas ? "debug" : "info") << "\" }, to = \"file\", filename = \""
+    << f << "/prosody.log\" } }\n"
     << (options.Ipv6 ? "interfaces = { \"127.0.0.1\", \"::1\" }\n" : "interfaces = { \"127.0.0.1\" }\n")
     << "local_interfaces = { \"127.0.0.1\" }\n"
     << "c2s_ports = { " << port << " }\n"
@@ -96,7 +96,8 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
     << "s2s_ports = { }\n"
     // Without a stream feature to offer, Prosody ends every stream at once;
     // plain SASL over the unencrypted loopback stream is such a feature.
-    << "modules_enabled = { \"saslauth\" }\n"
+    << "modules_enabled = { \"saslauth\"" << (options.LegacyAuth ? ", \"legacyauth\"" : "")
+    << (options.StartTls ? ", \"tls\"" : "") << " }\n"
     << "c2s_require_encryption = false\n"
     << "allow_unencrypted_plain_auth = true\n"
     << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"

@@ -1,0 +1,67 @@
+#pragma once
+// A second real XMPP server for tests: ejabberd, which offers what the full
+// sender needs and Prosody does not (the legacy digest login over passwords
+// it can read, offline events). It serves one host, "localhost", to clients
+// on a free 127.0.0.1 port; its Erlang node takes its control commands on a
+// second 127.0.0.1 port of its own, so that no port mapper (epmd) is
+// started; nothing else listens. Configuration, spool, logs and pid file live
+// in a throwaway folder: the package's system instance is never touched.
+//
+// It takes seconds to start, so one instance serves all the tests of a test
+// program: Shared() starts it at first use, and it is stopped by its own
+// process id once the program's tests are done. A missing or failing
+// ejabberd throws, so the tests never skip quietly.
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class TEjabberdServer {
+ public:
+  // The instance of this test program, started at first use. Throws
+  // std::runtime_error, with ejabberd's log, when ejabberd is not installed,
+  // the tests run neither as root nor as the ejabberd user (its control
+  // script lets no one else run it), or it does not come up in time.
+  static TEjabberdServer& Shared();
+
+  // Stops the node and removes the folder.
+  ~TEjabberdServer();
+  TEjabberdServer(const TEjabberdServer&) = delete;
+  TEjabberdServer& operator=(const TEjabberdServer&) = delete;
+
+  uint16_t Port() const { return FPort; }          // client connections
+  uint16_t NodePort() const { return FNodePort; }  // the Erlang node's control port
+  pid_t Pid() const { return FPid; }                // the Erlang node
+  // The epmd processes that run now but did not before the instance started.
+  std::vector<pid_t> NewEpmds() const;
+
+  // Registers user@localhost with `password`, once per user name. Throws
+  // std::runtime_error when ejabberdctl fails.
+  void Register(const std::string& user, const std::string& password);
+  // ejabberd's log and console output so far, for failure messages.
+  std::string Log() const;
+  // Stops the node: ejabberdctl stop, then a kill of its process id after a
+  // bounded wait. Does nothing once stopped.
+  void Stop();
+
+ private:
+  TEjabberdServer();
+  bool StartOnce(std::string& why);
+  // Runs ejabberdctl for this instance with `arguments`, as the ejabberd
+  // user, for a bounded time; its exit status, or -1. Its output goes to
+  // `output`.
+  int Control(const std::vector<std::string>& arguments, std::string& output) const;
+
+  std::filesystem::path FFolder;
+  std::string FNode;
+  uint16_t FPort = 0;
+  uint16_t FNodePort = 0;
+  pid_t FPid = -1;       // the Erlang node, from its pid file
+  pid_t FGuard = -1;     // our child, which takes the node down should this process die
+  int FGuardPipe = -1;   // closing it lets the guard end
+  std::set<pid_t> FEpmdsBefore;
+  std::set<std::string> FUsers;
+};
