@@ -127,6 +127,24 @@ TEST_P(KeyTest, SetsTheState) {
 
 INSTANTIATE_TEST_SUITE_P(Table, KeyTest, testing::ValuesIn(kKeyCases));
 
+// The TLS keys are tried after the others, in the order -tls:, -cafile:,
+// -certdays:. A key not given at all differs from one given empty.
+TEST(ParseCommandLine, TlsKeys) {
+  TFrontEnd state = Parse({"-tls:starttls", "-cafile:/etc/ca.pem", "-certdays:0x1E", "-tls:direct"});
+  EXPECT_EQ(state.Tls, "direct");
+  EXPECT_EQ(state.CaFile, "/etc/ca.pem");
+  EXPECT_EQ(state.CertDays, 30);
+  state = Parse({"-timeout:-tls:x", "-tls:-cafile:y", "-cafile:-certdays:5"});
+  EXPECT_EQ(state.Timeout, 0);
+  EXPECT_EQ(state.Tls, "-cafile:y");
+  EXPECT_EQ(state.CaFile, "-certdays:5");
+  EXPECT_FALSE(state.CertDays.has_value());
+  state = Parse({"-TLS:starttls", "-host:a"});
+  EXPECT_FALSE(state.Tls.has_value());
+  EXPECT_FALSE(state.CaFile.has_value());
+  EXPECT_EQ(Parse({"-tls:"}).Tls, "");
+}
+
 // Arguments whose reading fails at a given index with the given exception.
 template <typename TError>
 TArguments FailingAt(std::vector<std::string> list, int failing_index, const char* message) {

@@ -29,6 +29,12 @@ void SetTimeout(TFrontEnd& state, std::string value) { state.Timeout = ReadNumbe
 
 void SetDomain(TFrontEnd& state, std::string value) { state.Domain = std::move(value); }
 
+void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value); }
+
+void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
+
+void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = ReadNumber(value); }
+
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
 struct TKey {
@@ -40,6 +46,9 @@ constexpr TKey kKeys[] = {
     {"-port:", SetPort},
     {"-timeout:", SetTimeout},
     {"-domain:", SetDomain},
+    {"-tls:", SetTls},
+    {"-cafile:", SetCaFile},
+    {"-certdays:", SetCertDays},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is

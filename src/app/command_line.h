@@ -17,9 +17,10 @@ struct TArguments {
 // Arguments that are already at hand as a list.
 TArguments ArgumentsFrom(std::vector<std::string> list);
 
-// Sets Host, Port, Timeout, Domain and ShowUsage from the arguments: a help
-// switch as the whole first argument (or no argument at all) asks for the
-// usage text; otherwise every argument that begins with "-" may carry one
-// key. Malformed values are no failure. Should reading fail, ShowUsage is
-// set, Verdict becomes 2 with the failure's message, and no exception leaves.
+// Sets Host, Port, Timeout, Domain, the TLS keys and ShowUsage from the
+// arguments: a help switch as the whole first argument (or no argument at
+// all) asks for the usage text; otherwise every argument that begins with "-"
+// may carry one key. Malformed values are no failure. Should reading fail,
+// ShowUsage is set, Verdict becomes 2 with the failure's message, and no
+// exception leaves.
 void ParseCommandLine(TFrontEnd& state, const TArguments& arguments);

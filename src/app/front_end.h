@@ -4,6 +4,7 @@
 // and hands it to each step.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct TFrontEnd {
@@ -15,4 +16,9 @@ struct TFrontEnd {
   int32_t Verdict = 0;       // 0 alive, 1 bad, 2 check not possible
   std::string VerdictText;   // the reason written after verdicts 1 and 2
   int64_t ElapsedMs = 0;     // duration of the check, for verdict 0
+
+  // The TLS keys, each as given (absent when not given at all).
+  std::optional<std::string> Tls;       // "starttls" or "direct"; anything else is reported
+  std::optional<std::string> CaFile;    // PEM file of the CAs to trust
+  std::optional<int32_t> CertDays;      // only a value above 0 asks for days left
 };

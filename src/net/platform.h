@@ -103,4 +103,11 @@ int Receive(SocketHandle s, void* buffer, int length);
 // As Receive, but the bytes stay queued for the next Receive.
 int Peek(SocketHandle s, void* buffer, int length);
 
+// Asks the system to acknowledge what arrives next at once instead of
+// delaying the acknowledgement. A server that writes twice in a row holds
+// its second write until the first is acknowledged, as a TLS server does
+// with its session tickets and then its answer. Best effort; some systems
+// need it again before every receive.
+void AcknowledgeAtOnce(SocketHandle s);
+
 }  // namespace netplatform

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -188,5 +189,16 @@ int ReceiveWith(SocketHandle s, void* buffer, int length, int flags) {
 int Receive(SocketHandle s, void* buffer, int length) { return ReceiveWith(s, buffer, length, 0); }
 
 int Peek(SocketHandle s, void* buffer, int length) { return ReceiveWith(s, buffer, length, MSG_PEEK); }
+
+void AcknowledgeAtOnce(SocketHandle s) {
+#ifdef TCP_QUICKACK
+  // Linux leaves quick acknowledgement again on its own, so it is asked for
+  // before every receive.
+  const int on = 1;
+  setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+  (void)s;
+#endif
+}
 
 }  // namespace netplatform

@@ -133,6 +133,7 @@ TSyncSocket::TConnectFailure TSyncSocket::ConnectTimed(const np::Address& Addres
 }
 
 void TSyncSocket::Close() {
+  if (FTls) CloseTls();
   if (FSocket != np::kInvalidSocket) {
     FLastWinSockError = np::CloseSocket(FSocket);
     FSocket = np::kInvalidSocket;
@@ -164,6 +165,7 @@ bool TSyncSocket::WaitFor(np::WaitFor What, std::int32_t TimeoutMs) {
 void TSyncSocket::SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs) {
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
   if (Length <= 0) return;  // a negative length is never passed; it sends nothing
+  if (FTls) return SendTls(Data, Length, TimeoutMs);
   if (!WaitForWrite(TimeoutMs)) RaiseError(sockErrSend, FLastWinSockError);
   if (np::Send(FSocket, Data, Length) == np::kSocketError) RaiseError(sockErrSend, np::LastError());
 }
@@ -172,6 +174,7 @@ void TSyncSocket::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
   // A failure leaves Text empty rather than holding a buffer of zero bytes.
   Text.clear();
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
+  if (FTls) return ReceiveTls(TimeoutMs, Text);
   if (!WaitForRead(TimeoutMs)) RaiseError(sockErrRead, FLastWinSockError);
   Text.resize(kReceiveSize);
   int n = np::Receive(FSocket, Text.data(), kReceiveSize);

@@ -10,6 +10,7 @@
 
 #include "net/platform.h"
 #include "net/sock_error.h"
+#include "net/tls.h"
 
 class TSyncSocket {
  public:
@@ -44,6 +45,17 @@ class TSyncSocket {
   // Replaces Text with what one receive delivers, at most 20480 bytes; waits
   // for data at most TimeoutMs. A closed peer raises sockErrRead.
   void ReceiveText(std::int32_t TimeoutMs, std::string& Text);
+
+  // Starts TLS on the connected socket: the whole handshake within
+  // TimeoutMs. ServerName goes to the server for its choice of certificate.
+  // From then on SendBuffer and ReceiveText carry their bytes through TLS,
+  // and Close sends TLS's close_notify before it closes the socket. Raises
+  // ETlsError (tlsErrHandshake, with the reason), EVHSyncSockError when the
+  // socket fails.
+  void StartTls(TTlsContext& Context, const std::string& ServerName, std::int32_t TimeoutMs);
+  // What the TLS library found out about the server's certificate; raises
+  // ETlsError when there is none (no TLS, or the server sent none).
+  TPeerCertificate PeerCertificate();
 
   // IsConnected peeks at pending bytes instead of consuming them.
   bool PeekOnTest = false;
@@ -81,6 +93,19 @@ class TSyncSocket {
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError);
   // As above with a description the caller has (a resolver's own text).
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description);
+
+  // The TLS side, in sync_socket_tls.cpp.
+  enum class TRawRead { Data, TimedOut, Closed, Failed };
+  TRawRead ReadRaw(std::int32_t TimeoutMs, std::string& Into, std::int32_t& Error);
+  void SendRaw(const std::string& Bytes, std::int32_t TimeoutMs);
+  void SendTls(const void* Data, std::int32_t Length, std::int32_t TimeoutMs);
+  void ReceiveTls(std::int32_t TimeoutMs, std::string& Text);
+  void CloseTls() noexcept;
+
+  std::unique_ptr<TTlsSession> FTls;
+  std::string FTlsIn;          // received bytes not decrypted yet
+  std::string FTlsPlain;       // decrypted bytes not handed out yet
+  bool FTlsPeerClosed = false;  // the server has ended its TLS stream
 
   bool FConnected = false;
   netplatform::SocketHandle FSocket = netplatform::kInvalidSocket;

@@ -1,6 +1,5 @@
 #include "xmpp/jabber_send.h"
 
-#include <chrono>
 #include <exception>
 #include <string_view>
 
@@ -10,6 +9,7 @@
 #include "text/trim.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
+#include "xmpp/reply_deadline.h"
 #include "xmpp/stanzas.h"
 
 namespace {
@@ -81,32 +81,6 @@ std::string ElementOrText(const std::string& Name, const std::string& Text) {
   return element.empty() ? Text : element;
 }
 
-// Bounds a whole wait for replies, not just each chunk: a server that keeps
-// sending chunks which settle nothing (messages for someone else, say) would
-// otherwise start the time-out anew with every chunk and hold the check for
-// ever. Each receive gets what is left of the time-out; 0 and below keep the
-// socket's own meaning (no limit, immediate poll).
-class TReplyDeadline {
- public:
-  explicit TReplyDeadline(std::int32_t TimeoutMs)
-      : FTimeoutMs(TimeoutMs), FStart(std::chrono::steady_clock::now()) {}
-
-  // The time-out for the next receive. Raises the read time-out itself once
-  // nothing is left, as the receive would have.
-  std::int32_t Next() const {
-    if (FTimeoutMs <= 0) return FTimeoutMs;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - FStart)
-                             .count();
-    if (elapsed >= FTimeoutMs) throw EVHSyncSockError(sockErrRead, 0, "");
-    return static_cast<std::int32_t>(FTimeoutMs - elapsed);
-  }
-
- private:
-  std::int32_t FTimeoutMs;
-  std::chrono::steady_clock::time_point FStart;
-};
-
 }  // namespace
 
 TJabberSend::TJabberSend(const std::string& UserName, const std::string& Password)
@@ -138,6 +112,10 @@ void TJabberSend::Connect() {
     // The liveness test's answer is not needed: a connection that is already
     // gone shows itself at the first send or receive anyway.
     ConnectSocket(Server, Port);
+    if (TlsMode != TTlsMode::None) {
+      OpenTlsStream();
+      return;
+    }
     TOutBuffer buffer;
     BuildStreamHeader(buffer, XmppDomain());
     SendStanza(buffer);

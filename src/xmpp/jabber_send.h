@@ -9,19 +9,25 @@
 // XML, and nothing carries over from one chunk to the next.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "net/tls.h"
 #include "xmpp/sender.h"
 
 struct TOutBuffer;
 enum class TJabberReason;
+class TReplyDeadline;
+
+// How the probe's stream gets TLS, if at all.
+enum class TTlsMode { None, StartTls, Direct };
 
 class TJabberSend : public TSender {
  public:
   TJabberSend(const std::string& UserName, const std::string& Password);
 
-  // The XMPP domain the stream header names: Domain, or the server's host
-  // when Domain is empty.
+  // The XMPP domain the stream header names, and the name the server's
+  // certificate must carry: Domain, or the server's host when Domain is empty.
   const std::string& XmppDomain() const { return Domain.empty() ? Server : Domain; }
 
   // Probes Host:Port once. Returns normally whatever the server does: then
@@ -73,9 +79,33 @@ class TJabberSend : public TSender {
   std::string Recipient;            // recipient of the last SendMessage
   bool ProbeMode = false;           // the answer to the stream header alone establishes
 
+  // TLS, when it is asked for: the stream is only established over TLS, with
+  // a certificate that is trusted, valid, issued for the domain and, with
+  // CertDays above 0, valid for at least that many more days.
+  TTlsMode TlsMode = TTlsMode::None;
+  std::string CaFile;         // PEM file of the CAs to trust; empty: the system's trust store
+  std::int32_t CertDays = 0;
+
+  // Loads the TLS library and the trust anchors for TlsMode (nothing without
+  // it). Connect does it itself when it has not been done; a caller that
+  // measures the check does it first, so the time covers the server alone.
+  // Raises ETlsError when TLS cannot be used with these settings.
+  void PrepareTls();
+
  private:
   // How far the login has gone: each query is sent once at most.
   enum class TLoginStep { None, GetSent, SetSent };
+
+  // Connect's part after the socket is connected when TLS is asked for:
+  // STARTTLS or direct TLS, the certificate's verdict, the stream over TLS.
+  void OpenTlsStream();
+  // Asks for STARTTLS on the plain stream and reads the answer up to the
+  // server's go-ahead.
+  void NegotiateStartTls(const TReplyDeadline& Deadline);
+  // Reads chunks until the text holds End or OtherEnd, and returns the text.
+  std::string ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd);
+
+  std::unique_ptr<TTlsContext> FTlsContext;
 
   // Decides what one received chunk means for the session.
   void AnalyzeResponse(const std::string& Chunk);

@@ -12,7 +12,10 @@ namespace {
 constexpr const char* HeaderStart = "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='";
 constexpr const char* HeaderNamespaces = "' xmlns='jabber:client' xmlns:stream='";
 constexpr const char* StreamNamespace = "http://etherx.jabber.org/streams";
+constexpr const char* HeaderVersion = "' version='1.0";
 constexpr const char* HeaderEnd = "'>";
+
+constexpr const char* StartTls = "<starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'/>";
 
 constexpr const char* QueryStart = "<iq type='";
 constexpr const char* QueryId = "' id='sw_";
@@ -103,6 +106,13 @@ std::string FittingBody(const std::string& Body, std::string::size_type Room) {
 void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
   Fill(Buffer, std::string(HeaderStart) + AttributeEscape(Server) + HeaderNamespaces + StreamNamespace + HeaderEnd);
 }
+
+void BuildVersionedStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
+  Fill(Buffer, std::string(HeaderStart) + AttributeEscape(Server) + HeaderNamespaces + StreamNamespace +
+                   HeaderVersion + HeaderEnd);
+}
+
+void BuildStartTls(TOutBuffer& Buffer) { Fill(Buffer, StartTls); }
 
 void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::string& DigestSource,
                     std::uint16_t& Counter, const std::string& IqType) {

@@ -13,6 +13,13 @@
 // the stream element is left open.
 void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server);
 
+// The same header with version='1.0', for a stream that negotiates TLS:
+// servers offer stream features only on such streams.
+void BuildVersionedStreamHeader(TOutBuffer& Buffer, const std::string& Server);
+
+// The request to start TLS on the stream.
+void BuildStartTls(TOutBuffer& Buffer);
+
 // A jabber:iq:auth query of type IqType with id "sw_<Counter>". With an empty
 // DigestSource it asks for the login fields; otherwise it carries the SHA-1
 // of DigestSource (stream id followed by password) and the resource. Counter

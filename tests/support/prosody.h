@@ -18,6 +18,16 @@ struct TProsodyOptions {
   bool LegacyAuth = false;
   // Log at debug level, where every stanza received shows in Log().
   bool LogStanzas = false;
+  // PEM files of the certificate and its key that TLS serves.
+  std::string Certificate;
+  std::string Key;
+  // STARTTLS on the client port (Prosody's mod_tls): without it, Prosody
+  // offers no STARTTLS at all.
+  bool StartTls = false;
+  // TLS from the first byte on a port of its own (DirectTlsPort), with
+  // DirectCertificate instead of Certificate when that is given.
+  bool DirectTls = false;
+  std::string DirectCertificate;
 };
 
 class TProsodyServer {
@@ -33,6 +43,7 @@ class TProsodyServer {
   TProsodyServer& operator=(const TProsodyServer&) = delete;
 
   uint16_t Port() const { return FPort; }
+  uint16_t DirectTlsPort() const { return FDirectTlsPort; }
   pid_t Pid() const { return FPid; }
   // Prosody's log and console output so far, for failure messages.
   std::string Log() const;
@@ -45,4 +56,5 @@ class TProsodyServer {
   std::filesystem::path FFolder;
   pid_t FPid = -1;
   uint16_t FPort = 0;
+  uint16_t FDirectTlsPort = 0;
 };

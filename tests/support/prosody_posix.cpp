@@ -63,7 +63,23 @@ uint16_t FreePort(bool ipv6) {
   throw std::runtime_error("no port free on both 127.0.0.1 and ::1");
 }
 
-std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options) {
+// The lines that turn on what the options ask for, after the base ones.
+std::string TlsConfiguration(const TProsodyOptions& options, uint16_t directPort) {
+  auto files = [](const std::string& certificate, const std::string& key) {
+    return "{ certificate = \"" + certificate + "\", key = \"" + key + "\" }\n";
+  };
+  std::string c;
+  if (!options.Certificate.empty()) c += "ssl = " + files(options.Certificate, options.Key);
+  if (options.DirectTls) {
+    c += "c2s_direct_tls_ports = { " + std::to_string(directPort) + " }\n";
+    if (!options.DirectCertificate.empty())
+      c += "c2s_direct_tls_ssl = " + files(options.DirectCertificate, options.Key);
+  }
+  return c;
+}
+
+std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options,
+                          uint16_t directPort) {
   std::string f = folder.string();
   std::ostringstream c;
   c << "-- Throwaway configuration for one test run.\n"
@@ -80,10 +96,12 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
     << "s2s_ports = { }\n"
     // Without a stream feature to offer, Prosody ends every stream at once;
     // plain SASL over the unencrypted loopback stream is such a feature.
-    << "modules_enabled = { \"saslauth\"" << (options.LegacyAuth ? ", \"legacyauth\"" : "") << " }\n"
+    << "modules_enabled = { \"saslauth\"" << (options.LegacyAuth ? ", \"legacyauth\"" : "")
+    << (options.StartTls ? ", \"tls\"" : "") << " }\n"
     << "c2s_require_encryption = false\n"
     << "allow_unencrypted_plain_auth = true\n"
     << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
+    << TlsConfiguration(options, directPort)  // later settings replace earlier ones
     << "VirtualHost \"localhost\"\n";
   if (options.Ipv6) c << "VirtualHost \"::1\"\n";
   return c.str();
@@ -128,8 +146,11 @@ TProsodyServer::~TProsodyServer() {
 
 bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   FPort = FreePort(FOptions.Ipv6);
+  FDirectTlsPort = 0;
+  while (FOptions.DirectTls && (FDirectTlsPort == 0 || FDirectTlsPort == FPort))
+    FDirectTlsPort = FreePort(FOptions.Ipv6);
   fs::path config = FFolder / "prosody.cfg.lua";
-  std::ofstream(config) << Configuration(FFolder, FPort, FOptions);
+  std::ofstream(config) << Configuration(FFolder, FPort, FOptions, FDirectTlsPort);
   fs::path console = FFolder / "console.log";
 
   FPid = fork();
@@ -170,6 +191,7 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
       std::string answer = client.ReceiveUntil("jabber:client", 5s);
       if (answer.find("jabber:client") != std::string::npos &&
           answer.find("<stream:error") == std::string::npos) {
+        if (FDirectTlsPort != 0) TLoopbackClient{FDirectTlsPort};  // throws while it does not accept
         std::this_thread::sleep_for(100ms);
         return !exited();
       }

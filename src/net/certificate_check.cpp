@@ -1,0 +1,94 @@
+// The verdict on the server's certificate, from the facts the TLS library
+// reported. Platform-free, so that every platform judges alike.
+
+#include "net/certificate_check.h"
+
+#include <cstdio>
+
+#include "net/tls_error.h"
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// A DNS name from a certificate against the domain. "*" stands for exactly
+// one whole label, and only as the leftmost label of a name that keeps at
+// least two labels beside it, so "*.example.org" names "xmpp.example.org"
+// but neither "example.org" nor "a.b.example.org", and "x*.example.org" or
+// "*.org" name nothing.
+bool DnsNameMatches(std::string_view Pattern, std::string_view Domain) {
+  if (Pattern.empty() || Domain.empty()) return false;
+  if (Pattern.substr(0, 2) != "*.") return SameText(Pattern, Domain);
+  const std::string_view base = Pattern.substr(2);
+  if (base.find('.') == std::string_view::npos || base.front() == '.' || base.back() == '.') return false;
+  if (base.find('*') != std::string_view::npos || IsAddressLiteral(Domain)) return false;
+  const std::size_t dot = Domain.find('.');
+  if (dot == 0 || dot == std::string_view::npos) return false;
+  return SameText(Domain.substr(dot + 1), base);
+}
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+}  // namespace
+
+bool CertificateMatches(const TPeerCertificate& Certificate, std::string_view Domain) {
+  // A fully qualified name may end in a dot; certificates never do.
+  if (!Domain.empty() && Domain.back() == '.') Domain.remove_suffix(1);
+  for (const std::string& name : Certificate.DnsNames)
+    if (DnsNameMatches(name, Domain)) return true;
+  for (const std::string& address : Certificate.XmppAddrs)
+    if (!address.empty() && SameText(address, Domain)) return true;
+  if (!Certificate.HasSubjectAltName) return DnsNameMatches(Certificate.CommonName, Domain);
+  return false;
+}
+
+void CheckCertificate(const TPeerCertificate& Certificate, const std::string& Domain, std::int64_t Now,
+                      std::int32_t CertDays) {
+  if (!Certificate.Trusted) throw ETlsError(tlsErrNotTrusted, {Certificate.TrustProblem});
+  if (Now > Certificate.NotAfter) throw ETlsError(tlsErrExpired, {FormatUtc(Certificate.NotAfter)});
+  if (Now < Certificate.NotBefore) throw ETlsError(tlsErrNotYetValid, {FormatUtc(Certificate.NotBefore)});
+  if (!CertificateMatches(Certificate, Domain)) throw ETlsError(tlsErrNameMismatch, {Domain});
+  const std::int64_t left = Certificate.NotAfter - Now;
+  if (CertDays > 0 && left < CertDays * kSecondsPerDay)
+    throw ETlsError(tlsErrExpiresSoon, {TlsDaysText(left / kSecondsPerDay), FormatUtc(Certificate.NotAfter)});
+}
+
+// Civil dates from day numbers and back, proleptic Gregorian, after Howard
+// Hinnant's well-known algorithms: no time zone or C library involved.
+std::string FormatUtc(std::int64_t Seconds) {
+  const std::int64_t days = FloorDiv(Seconds, kSecondsPerDay);
+  const std::int64_t rest = Seconds - days * kSecondsPerDay;
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = FloorDiv(z, 146097);
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld UTC", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+  return text;
+}
+
+std::int64_t UtcSeconds(int Year, int Month, int Day, int Hour, int Minute, int Second) {
+  const std::int64_t y = Year - (Month <= 2 ? 1 : 0);
+  const std::int64_t era = FloorDiv(y, 400);
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (Month + (Month > 2 ? -3 : 9)) + 2) / 5 + Day - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const std::int64_t days = era * 146097 + doe - 719468;
+  return days * kSecondsPerDay + Hour * 3600 + Minute * 60 + Second;
+}

@@ -1,0 +1,92 @@
+// TJabberSend's TLS side: STARTTLS on the plain stream, or TLS from the first
+// byte, then the verdict on the server's certificate, then the stream over
+// TLS. The library underneath is the net layer's business.
+
+#include <chrono>
+
+#include "net/certificate_check.h"
+#include "net/tls_error.h"
+#include "text/out_buffer.h"
+#include "xmpp/jabber_send_error.h"
+#include "xmpp/jabber_send.h"
+#include "xmpp/reply_deadline.h"
+#include "xmpp/stanzas.h"
+
+namespace {
+
+// The end of the server's stream features, written out or as an empty element.
+constexpr const char* kFeaturesEnd = "</stream:features>";
+constexpr const char* kNoFeatures = "<stream:features/>";
+constexpr const char* kStartTlsOffer = "<starttls";
+constexpr const char* kProceed = "<proceed";
+constexpr const char* kFailure = "<failure";
+// A stream error or the end of the stream, which the plain conversation's
+// analysis judges once they are complete.
+constexpr const char* kStreamError = "<stream:error";
+constexpr const char* kStreamErrorEnd = "</stream:error>";
+constexpr const char* kStreamClose = "</stream:stream>";
+
+// A server that talks on without ever finishing its answer is cut off here;
+// real stream features are a few hundred bytes.
+constexpr std::size_t kMaxReply = 65536;
+
+bool Contains(const std::string& Text, const char* Part) { return Text.find(Part) != std::string::npos; }
+
+std::int64_t NowUtc() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void TJabberSend::PrepareTls() {
+  if (TlsMode != TTlsMode::None && !FTlsContext) FTlsContext = std::make_unique<TTlsContext>(CaFile);
+}
+
+// One deadline covers the whole opening, STARTTLS, handshake and the second
+// stream header alike, so -timeout: bounds the check as a whole.
+void TJabberSend::OpenTlsStream() {
+  PrepareTls();
+  const TReplyDeadline deadline(ResponseTimeout);
+  TOutBuffer buffer;
+  BuildVersionedStreamHeader(buffer, XmppDomain());
+  if (TlsMode == TTlsMode::StartTls) {
+    SendStanza(buffer);
+    NegotiateStartTls(deadline);
+  }
+  Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
+  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
+  SendStanza(buffer);
+  while (!Connected) WaitResponse(deadline.Next());
+}
+
+void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
+  const std::string features = ReadTlsReply(Deadline, kFeaturesEnd, kNoFeatures);
+  if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
+  TOutBuffer buffer;
+  BuildStartTls(buffer);
+  SendStanza(buffer);
+  const std::string answer = ReadTlsReply(Deadline, kProceed, kFailure);
+  if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
+}
+
+// Unlike the plain conversation, which judges each chunk by itself, this
+// joins the chunks: a server may send its stream header and its features, or
+// a long features element, in several pieces. A stream error or stream close
+// on the way goes to the plain analysis, which raises the error as it would
+// without TLS; after a bare stream close the next receive fails. Nothing
+// else may reach that analysis: it would take the server's stream header for
+// an established session.
+std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd) {
+  std::string reply;
+  for (;;) {
+    std::string chunk;
+    Socket->ReceiveText(Deadline.Next(), chunk);
+    reply += chunk;
+    if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
+    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
+      AnalyzeResponse(reply);
+      reply.clear();
+    }
+    if (reply.size() > kMaxReply) RaiseSendError(jabberErrServer, reply.substr(0, kMaxReply));
+  }
+}

@@ -1,0 +1,132 @@
+#include "net/certificate_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/tls_error.h"
+
+namespace {
+
+const std::int64_t kNow = UtcSeconds(2026, 12, 7, 12, 0, 0);
+constexpr std::int64_t kDay = 86400;
+
+TPeerCertificate Good() {
+  TPeerCertificate c;
+  c.Trusted = true;
+  c.HasSubjectAltName = true;
+  c.DnsNames = {"xmpp.example.org"};
+  c.NotBefore = kNow - 30 * kDay;
+  c.NotAfter = kNow + 60 * kDay;
+  return c;
+}
+
+// The message CheckCertificate raises, or "" when it accepts.
+std::string Verdict(const TPeerCertificate& c, std::int32_t certDays = 0,
+                    const std::string& domain = "xmpp.example.org") {
+  try {
+    CheckCertificate(c, domain, kNow, certDays);
+    return "";
+  } catch (const ETlsError& e) {
+    return e.Message();
+  }
+}
+
+TEST(CertificateCheck, ProblemsAreReportedInOneOrder) {
+  TPeerCertificate c = Good();
+  c.Trusted = false;
+  c.TrustProblem = "Self-signed certificate";
+  c.NotAfter = UtcSeconds(2021, 1, 1, 0, 0, 0);
+  c.DnsNames = {"other.example.org"};
+  EXPECT_EQ(Verdict(c, 400), "Certificate is not trusted. Self-signed certificate");
+  c.Trusted = true;
+  EXPECT_EQ(Verdict(c, 400), "Certificate has expired (2021-01-01 00:00:00 UTC)");
+  c.NotAfter = kNow + 2 * kDay;
+  c.NotBefore = kNow + 1;
+  EXPECT_EQ(Verdict(c, 400), "Certificate is not valid yet (2026-12-07 12:00:01 UTC)");
+  c.NotBefore = kNow - kDay;
+  EXPECT_EQ(Verdict(c, 400), "Certificate does not match xmpp.example.org");
+  c.DnsNames = {"xmpp.example.org"};
+  EXPECT_EQ(Verdict(c, 400), "Certificate expires in 2 days (2026-12-09 12:00:00 UTC)");
+  EXPECT_EQ(Verdict(c), "");
+}
+
+TEST(CertificateCheck, DaysLeft) {
+  TPeerCertificate c = Good();
+  c.NotAfter = kNow + 5 * kDay;
+  EXPECT_EQ(Verdict(c, 5), "");  // exactly five days left is not within five days
+  EXPECT_EQ(Verdict(c, 6), "Certificate expires in 5 days (2026-12-12 12:00:00 UTC)");
+  c.NotAfter = kNow + kDay + 3600;
+  EXPECT_EQ(Verdict(c, 2), "Certificate expires in 1 day (2026-12-08 13:00:00 UTC)");
+  c.NotAfter = kNow;  // the last second of its validity
+  EXPECT_EQ(Verdict(c, 1), "Certificate expires in less than a day (2026-12-07 12:00:00 UTC)");
+  EXPECT_EQ(Verdict(c, 0), "");
+  EXPECT_EQ(Verdict(c, -3), "");
+  c.NotAfter = kNow + 100000 * kDay;
+  EXPECT_EQ(Verdict(c, 2147483647), "Certificate expires in 100000 days (2300-09-22 12:00:00 UTC)");
+}
+
+struct TNameCase {
+  std::vector<std::string> DnsNames;
+  std::string Domain;
+  bool Matches;
+};
+
+const TNameCase kNameCases[] = {
+    {{"xmpp.example.org"}, "xmpp.example.org", true},
+    {{"XMPP.Example.ORG"}, "xmpp.example.org", true},
+    {{"xmpp.example.org"}, "xmpp.example.org.", true},
+    {{"mail.example.org", "xmpp.example.org"}, "xmpp.example.org", true},
+    {{"example.org"}, "xmpp.example.org", false},
+    {{"xmpp.example.org.evil"}, "xmpp.example.org", false},
+    {{"*.example.org"}, "xmpp.example.org", true},
+    {{"*.example.org"}, "example.org", false},
+    {{"*.example.org"}, "a.xmpp.example.org", false},
+    {{"*.example.org"}, ".example.org", false},
+    {{"x*.example.org"}, "xmpp.example.org", false},
+    {{"*.*.org"}, "xmpp.example.org", false},
+    {{"*.org"}, "example.org", false},
+    {{"xmpp.*.org"}, "xmpp.example.org", false},
+    {{"*.0.0.1"}, "127.0.0.1", false},
+    {{"127.0.0.1"}, "127.0.0.1", true},
+    {{""}, "", false},
+};
+
+class CertificateNameTest : public testing::TestWithParam<TNameCase> {};
+
+TEST_P(CertificateNameTest, Matches) {
+  TPeerCertificate c = Good();
+  c.DnsNames = GetParam().DnsNames;
+  EXPECT_EQ(CertificateMatches(c, GetParam().Domain), GetParam().Matches) << GetParam().Domain;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CertificateNameTest, testing::ValuesIn(kNameCases));
+
+// The XMPP address form names the domain exactly; the common name counts
+// only without any subjectAltName.
+TEST(CertificateCheck, XmppAddressAndCommonName) {
+  TPeerCertificate c = Good();
+  c.DnsNames.clear();
+  c.XmppAddrs = {"Xmpp.Example.org"};
+  c.CommonName = "other.example.org";
+  EXPECT_TRUE(CertificateMatches(c, "xmpp.example.org"));
+  EXPECT_FALSE(CertificateMatches(c, "other.example.org"));
+  c.XmppAddrs = {"*.example.org"};
+  EXPECT_FALSE(CertificateMatches(c, "xmpp.example.org"));
+  c.XmppAddrs.clear();
+  c.HasSubjectAltName = false;
+  EXPECT_TRUE(CertificateMatches(c, "other.example.org"));
+  EXPECT_FALSE(CertificateMatches(c, "xmpp.example.org"));
+}
+
+TEST(CertificateCheck, UtcDates) {
+  EXPECT_EQ(FormatUtc(0), "1970-01-01 00:00:00 UTC");
+  EXPECT_EQ(FormatUtc(-1), "1969-12-31 23:59:59 UTC");
+  EXPECT_EQ(FormatUtc(UtcSeconds(2024, 2, 29, 23, 59, 59)), "2024-02-29 23:59:59 UTC");
+  EXPECT_EQ(UtcSeconds(2000, 3, 1, 0, 0, 0) - UtcSeconds(2000, 2, 28, 0, 0, 0), 2 * kDay);
+  EXPECT_EQ(UtcSeconds(2038, 1, 19, 3, 14, 8), 2147483648LL);
+  EXPECT_EQ(FormatUtc(UtcSeconds(9999, 12, 31, 23, 59, 59)), "9999-12-31 23:59:59 UTC");
+}
+
+}  // namespace
