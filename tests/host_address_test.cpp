@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "support/socket_errors.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST_P(ResolveHostTest, GivesTheAddressesIPv4First) {
   const bool found = ResolveHost(GetParam().Host, addresses, failure);
   ASSERT_EQ(found, GetParam().First.has_value()) << failure.number;
   if (!found) {
-    EXPECT_EQ(failure.number, socketerrors::kUnknownName);
+    EXPECT_EQ(failure.number, loopback::kUnknownName);
     return;
   }
   EXPECT_EQ(addresses.front(), *GetParam().First);

@@ -3,8 +3,11 @@
 // sends, spelled out byte for byte rather than built by the program's own
 // builders.
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
+#include "support/loopback.h"
 #include "support/scripted_server.h"
 
 namespace xmpp_replies {
@@ -27,6 +30,15 @@ inline const std::string kServerHeader =
 
 inline const std::string kHostUnknown =
     "<stream:error><host-unknown xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+
+// What a server on 127.0.0.1:`port` answers a client stream for "localhost"
+// with, up to its default namespace: what a real server shows that it is up
+// with. Throws std::runtime_error while nothing listens there.
+inline std::string StreamAnswer(std::uint16_t port) {
+  const loopback::Socket client = loopback::Connect(port);
+  client.Send(ClientHeader("localhost"));
+  return client.ReceiveUntil("jabber:client", std::chrono::seconds(5));
+}
 
 // A server that answers the stream header and closes its stream when the
 // client closes its own.
