@@ -116,3 +116,19 @@ TEST(ScriptedServer, AHarnessDecidesWhenTheNextChunkGoes) {
   ASSERT_TRUE(server.WaitFinished(0, 2s));
   EXPECT_EQ(server.Failure(0), "");
 }
+
+TEST(ScriptedServer, RestartedItServesTheNextRunWithItsNewScript) {
+  TServerOptions options;
+  options.Serial = true;
+  TScriptedServer server(std::vector<TScript>{{Send("first"), Close()}}, options);
+  for (const char* expected : {"first", "second"}) {
+    loopback::Socket client = loopback::Connect(server.Port());
+    std::string data;
+    EXPECT_EQ(client.ReadToEnd(2s, data), TEnd::Closed);
+    EXPECT_EQ(data, expected);
+    client.Reset();
+    ASSERT_TRUE(server.WaitFinished(0, 2s));
+    server.Restart({{Send("second"), Close()}});
+  }
+  EXPECT_EQ(server.ConnectionCount(), 0u);
+}

@@ -1,5 +1,6 @@
 #include "support/scripted_server.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 using loopback::Clock;
@@ -171,6 +172,7 @@ void TScriptedServer::TPlayer::Fail(const std::string& text) {
 void TScriptedServer::TPlayer::Play(const TScript& script) {
   const auto forever = Clock::time_point::max();
   const auto peerClosed = [this] { return FPeerClosed; };
+  if (FServer.FOptions.Taken) FServer.FOptions.Taken(FSocket, 0);
   bool open = true;
   bool abort = false;
   for (const TScriptStep& step : script) {
@@ -270,18 +272,28 @@ void TScriptedServer::AcceptLoop() {
     }
     netplatform::SetNonBlocking(peer.Get(), true);
     TConnection* connection;
-    size_t index;
+    const TScript* script;
     {
       std::lock_guard<std::mutex> lock(FMutex);
       FConnections.push_back(std::make_unique<TConnection>());
       connection = FConnections.back().get();
       connection->Socket = std::move(peer);
-      index = FConnections.size() - 1;
+      script = &FScripts[std::min(FConnections.size(), FScripts.size()) - 1];
     }
     FChanged.notify_all();
-    const TScript& script = FScripts[index < FScripts.size() ? index : FScripts.size() - 1];
-    FWorkers.emplace_back([this, connection, &script] { TPlayer(*this, *connection).Play(script); });
+    if (FOptions.Serial) {
+      TPlayer(*this, *connection).Play(*script);
+    } else {
+      FWorkers.emplace_back([this, connection, script] { TPlayer(*this, *connection).Play(*script); });
+    }
   }
+}
+
+void TScriptedServer::Restart(std::vector<TScript> scripts) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FScripts = std::move(scripts);
+  if (FScripts.empty()) FScripts.emplace_back();
+  FConnections.clear();
 }
 
 TScriptedServer::TConnection* TScriptedServer::Find(size_t index) const {

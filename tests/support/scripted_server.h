@@ -65,11 +65,17 @@ struct TServerOptions {
   // it, the wait is for the peer's system to acknowledge the chunk (where
   // the system tells), then a pause that gives the peer's program time to
   // read it before the next chunk lands behind it. A harness that can look
-  // at the peer's socket gives its own, and no time is spent in pauses.
+  // at the peer's socket gives its own, and no time is spent in pauses. It
+  // is asked first as the connection begins, with `sent` 0, while the peer's
+  // socket is surely still open.
   std::function<bool(loopback::Handle socket, std::uint64_t sent)> Taken;
   // Ends each connection with a reset once both sides have closed, so that
   // however many connections there are, none is left in TIME_WAIT.
   bool ResetAtEnd = false;
+  // Plays the connections one after the other on the thread that accepts
+  // them, instead of each on a thread of its own: for a server that serves
+  // one run after another (see Restart) at as little cost as can be.
+  bool Serial = false;
 };
 
 // The server. It starts listening and serving in its constructor and stops,
@@ -96,6 +102,10 @@ class TScriptedServer {
   // Why connection `index` left its script early (a wait that timed out, the
   // peer closing during a wait, a failed send); empty when it ran through.
   std::string Failure(size_t index) const;
+  // Forgets the connections so far and has those that come next play
+  // `scripts`, counted from 0 again: one server then serves one run after
+  // another. No connection may be in play.
+  void Restart(std::vector<TScript> scripts);
 
  private:
   struct TConnection;
