@@ -87,9 +87,7 @@ TEST(JabberSend, RequestErrorMeansABadLoginBeforeTheSession) {
 // server that lists no digest field, or lists the fields again in answer to
 // the "set" query, ends the login at once instead of drawing query after query.
 TEST(JabberSend, LoginQueriesAreNeverRepeated) {
-  const std::string noDigest = "<query xmlns='jabber:iq:auth'><username/><password/><resource/></query>";
-  const std::string listing = "<iq type='result' id='sw_0'>" + noDigest + "</iq>";
-  const std::string withDigest = "<query xmlns='jabber:iq:auth'><username/><digest/><resource/></query>";
+  const std::string listing = "<iq type='result' id='sw_0'>" + kPasswordFields + "</iq>";
   struct {
     const char* Name;
     TScript Replies;
@@ -98,10 +96,10 @@ TEST(JabberSend, LoginQueriesAreNeverRepeated) {
     std::string Message;
   } cases[] = {
       {"no digest on offer", {Send(listing), Send(listing)}, kGetQuery, jabberErrServer,
-       "Server offers no digest login; " + noDigest},
+       "Server offers no digest login; " + kPasswordFields},
       {"fields listed again",
-       {Send(login::kAuthFields), WaitFor("</iq>"), Send("<iq type='result'>" + withDigest + "</iq>")},
-       kGetQuery + kSetQuery, jabberErrRefused, "Connection refused by server; " + withDigest},
+       {Send(kAuthFields), WaitFor("</iq>"), Send("<iq type='result'>" + kDigestFields + "</iq>")},
+       kGetQuery + kSetQuery, jabberErrRefused, "Connection refused by server; " + kDigestFields},
       {"stream header again", {Send(kServerHeader)}, kGetQuery, jabberErrServer, "Server error; " + kServerHeader},
   };
   for (const auto& c : cases) {
@@ -262,9 +260,8 @@ TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
 // Each stream error used to start a new, nested close of the session; a
 // server that kept sending them could exhaust the stack.
 TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
-  const std::string error = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
-  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(error),
-                          Send(error), Send(error), Silent()});
+  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(kConflict),
+                          Send(kConflict), Send(kConflict), Silent()});
   TJabberSend probe("", "");
   probe.ResponseTimeout = 2000;
   probe.Check("127.0.0.1", server.Port());

@@ -130,7 +130,6 @@ TEST_P(ReplyTest, GivesItsResultLine) {
 const std::string kSaslFailure = "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'><not-authorized/></failure>";
 const std::string kPaymentRequired =
     "<error type='auth'><payment-required xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error>";
-const std::string kConflict = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyTest,

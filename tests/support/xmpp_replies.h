@@ -30,6 +30,15 @@ inline const std::string kServerHeader =
 
 inline const std::string kHostUnknown =
     "<stream:error><host-unknown xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+inline const std::string kConflict =
+    "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+
+// The legacy login's field lists, with the digest field and without it, and
+// the server's answers to the "get" and the "set" query.
+inline const std::string kDigestFields = "<query xmlns='jabber:iq:auth'><username/><digest/><resource/></query>";
+inline const std::string kPasswordFields = "<query xmlns='jabber:iq:auth'><username/><password/><resource/></query>";
+inline const std::string kAuthFields = "<iq type='result' id='sw_0'>" + kDigestFields + "</iq>";
+inline const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
 
 // What a server on 127.0.0.1:`port` answers a client stream for "localhost"
 // with, up to its default namespace: what a real server shows that it is up
