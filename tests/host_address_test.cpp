@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/loopback.h"
 
 namespace {
@@ -57,6 +58,6 @@ TEST_P(ResolveHostTest, GivesTheAddressesIPv4First) {
                                   [](const np::Address& a) { return a.family == np::Family::V4; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ResolveHostTest, testing::ValuesIn(kHostCases));
+INSTANTIATE_TEST_SUITE_P(Table, ResolveHostTest, testing::ValuesIn(kHostCases), NameBy(&THostCase::Host));
 
 }  // namespace
