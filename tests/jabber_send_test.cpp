@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "net/sock_error.h"
+#include "support/case_name.h"
 #include "support/login.h"
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
@@ -195,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
         TMessageCase{"RecipientNotFoundInTheSession", {Send(kNotFound)}, false,
                      "Invalid recipient or recipient unavailable; <error code='404'>Not Found</error>",
                      jabberErrRecipient}),
-    [](const testing::TestParamInfo<TMessageCase>& info) { return std::string(info.param.Name); });
+    NameBy(&TMessageCase::Name));
 
 // A stream error in an established session is classified as one of the
 // session, not of the login; the session is gone afterwards, and a further
