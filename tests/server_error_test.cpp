@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "support/case_name.h"
 #include "xmpp/jabber_send.h"
 #include "xmpp/jabber_send_error.h"
@@ -74,6 +77,43 @@ INSTANTIATE_TEST_SUITE_P(
                     // Neither a code nor a child: the catch-all.
                     TCase{"NoCodeNoChild", "<error type='cancel'></error>", -7, -7}, TCase{"Empty", "", -7, -7}),
     NameBy(&TCase::Name));
+
+// Every numeric code and condition name the classification knows, by the
+// class it gives before and once in the session.
+TEST(Classify, EveryKnownCodeAndCondition) {
+  const struct {
+    std::vector<int> Codes;
+    std::vector<std::string> Conditions;
+    int32_t BeforeSession;
+    int32_t InSession;
+  } classes[] = {
+      {{403, 405, 500},
+       {"connection-timeout", "internal-server-error", "policy-violation", "resource-constraint", "forbidden"}, -1, -1},
+      {{408, 502, 503, 504},
+       {"item-not-found", "service-unavailable", "remote-server-timeout", "remote-server-not-found", "host-gone",
+        "host-unknown"},
+       -4, -4},
+      {{400, 404, 406, 407}, {"jid-malformed", "invalid-from", "bad-request", "not-acceptable", "not-allowed"}, -2, -4},
+      {{302, 409},
+       {"conflict", "system-shutdown", "invalid-id", "see-other-host", "redirect", "subscription-required"}, -3, -3},
+      {{401}, {"not-authorized"}, -2, -2},
+      {{}, {"recipient-unavailable"}, -5, -5},
+      {{501},
+       {"invalid-namespace", "bad-namespace-prefix", "bad-format", "invalid-xml", "restricted-xml",
+        "undefined-condition", "unsupported-encoding", "unsupported-stanza-type", "unsupported-version",
+        "xml-not-well-formed", "feature-not-implemented", "unexpected-request"},
+       -6, -6},
+  };
+  for (const auto& c : classes) {
+    std::vector<std::string> elements;
+    for (int code : c.Codes) elements.push_back("<error code='" + std::to_string(code) + "'/>");
+    for (const std::string& name : c.Conditions) elements.push_back(Condition(name));
+    for (const std::string& element : elements) {
+      EXPECT_EQ(Classify(element, false), c.BeforeSession) << element;
+      EXPECT_EQ(Classify(element, true), c.InSession) << element;
+    }
+  }
+}
 
 TEST(Classify, MessageIsTheCodesTextThenTheElement) {
   std::string message;
