@@ -3,7 +3,7 @@
 #include <chrono>
 #include <memory>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "xmpp/jabber_send.h"
 
 namespace {

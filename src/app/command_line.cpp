@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "text/number.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/usage_text.h"
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 // The failed step. Time-outs are reported under the code of the step that
 // timed out, with error number 0, so sockErrTimeout is never raised.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 // Settings that make a TLS check impossible.
 inline constexpr std::int32_t tlsErrLibrary = -1;    // the TLS library cannot be used

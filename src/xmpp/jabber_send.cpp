@@ -3,7 +3,7 @@
 #include <exception>
 #include <string_view>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "net/sock_error.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 inline constexpr std::int32_t jabberErrNotConfirmed = -8;
 inline constexpr std::int32_t jabberErrUnexpected = -7;
