@@ -29,8 +29,8 @@ const char* SockErrorText(std::int32_t Code) {
   return kSockErrorTexts[Code - sockErrWinSock];
 }
 
-EVHSyncSockError::EVHSyncSockError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description)
-    : EBaseError(ComposeMessage(Code, WinSockError, Description)),
-      Code(Code),
-      WinSockError(WinSockError),
-      Description(Description) {}
+EVHSyncSockError::EVHSyncSockError(std::int32_t ACode, std::int32_t AWinSockError, const std::string& ADescription)
+    : EBaseError(ComposeMessage(ACode, AWinSockError, ADescription)),
+      Code(ACode),
+      WinSockError(AWinSockError),
+      Description(ADescription) {}

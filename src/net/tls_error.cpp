@@ -62,5 +62,5 @@ std::string TlsDaysText(std::int64_t Days) {
   return Fill(TlsReasonText(TTlsReason::Days), {std::to_string(Days)});
 }
 
-ETlsError::ETlsError(std::int32_t Code, const std::vector<std::string>& Values)
-    : EBaseError(Fill(CodeText(Code), Values)), Code(Code) {}
+ETlsError::ETlsError(std::int32_t ACode, const std::vector<std::string>& Values)
+    : EBaseError(Fill(CodeText(ACode), Values)), Code(ACode) {}

@@ -52,7 +52,7 @@ std::string TlsDaysText(std::int64_t Days);
 class ETlsError : public EBaseError {
  public:
   // Values fill the placeholders of the code's text in order.
-  explicit ETlsError(std::int32_t Code, const std::vector<std::string>& Values = {});
+  explicit ETlsError(std::int32_t ACode, const std::vector<std::string>& Values = {});
 
   std::int32_t Code;
 };

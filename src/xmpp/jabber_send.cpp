@@ -83,16 +83,16 @@ std::string ElementOrText(const std::string& Name, const std::string& Text) {
 
 }  // namespace
 
-TJabberSend::TJabberSend(const std::string& UserName, const std::string& Password)
-    : TSender(UserName, Password) {
+TJabberSend::TJabberSend(const std::string& AUserName, const std::string& APassword)
+    : TSender(AUserName, APassword) {
   Port = kDefaultPort;
   Server = kDefaultServer;
 }
 
-void TJabberSend::Check(const std::string& Host, std::uint16_t Port) {
+void TJabberSend::Check(const std::string& Host, std::uint16_t HostPort) {
   ProbeMode = true;
   Server = Host;
-  this->Port = Port;
+  Port = HostPort;
   try {
     Connect();
   } catch (const std::exception& failure) {
@@ -295,17 +295,17 @@ void TJabberSend::CloseSession() {
   Disconnect();
 }
 
-void TJabberSend::SendMessage(const std::string& Recipient, const std::string& Body) {
+void TJabberSend::SendMessage(const std::string& ARecipient, const std::string& Body) {
   try {
     Confirmed = false;
     LastError.clear();
     MessageBody = Body;
-    this->Recipient = Recipient;
+    Recipient = ARecipient;
     // The socket is closed by now; failing at it would only say "Winsock error".
     if (!Connected && FEndedByServer) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
     FMessageId = MessageId(StanzaCounter);
     TOutBuffer buffer;
-    BuildMessage(buffer, Recipient, Body, StanzaCounter);
+    BuildMessage(buffer, ARecipient, Body, StanzaCounter);
     SendStanza(buffer);
     const TReplyDeadline deadline(ConfirmTimeout);
     while (!Confirmed) WaitResponse(deadline.Next());

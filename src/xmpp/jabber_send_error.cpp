@@ -36,8 +36,8 @@ const char* JabberErrorText(std::int32_t Code) {
 
 const char* JabberReasonText(TJabberReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 
-EJabberSendError::EJabberSendError(std::int32_t Code, const std::string& Extra)
-    : EBaseError(Compose(JabberErrorText(Code), Extra)), Code(Code) {}
+EJabberSendError::EJabberSendError(std::int32_t ACode, const std::string& Extra)
+    : EBaseError(Compose(JabberErrorText(ACode), Extra)), Code(ACode) {}
 
-EJabberSendError::EJabberSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra)
-    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(Code) {}
+EJabberSendError::EJabberSendError(std::int32_t ACode, TJabberReason Reason, const std::string& Extra)
+    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(ACode) {}
