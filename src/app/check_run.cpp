@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int32_t kVerdictBad = 1;
-
 // The -tls: values and what they ask for.
 struct TTlsValue {
   const char* Text;
@@ -62,7 +60,7 @@ void RunCheck(TFrontEnd& state) {
     probe->CloseSession();
     state.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
   } else {
-    state.Verdict = kVerdictBad;
+    state.Verdict = verdictBad;
     state.VerdictText = probe->LastError;
   }
 }
