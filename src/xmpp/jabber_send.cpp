@@ -65,7 +65,8 @@ void ForEachElement(const std::string& Name, const std::string& Text, TVisit Vis
   for (auto at = Text.find(start); at != std::string::npos; at = Text.find(start, at + 1)) {
     const auto nameEnd = at + start.size();
     if (nameEnd >= Text.size()) return;
-    if (std::string_view(" \t\r\n/>").find(Text[nameEnd]) == std::string_view::npos) continue;  // a longer name
+    const char next = Text[nameEnd];
+    if (!IsXmlSpace(next) && next != '/' && next != '>') continue;  // a longer name
     const auto tagEnd = Text.find('>', nameEnd);
     if (tagEnd == std::string::npos) return;
     if (close != std::string::npos && close < tagEnd) close = Text.find(end, tagEnd);
