@@ -16,9 +16,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "base/deadline.h"
 #include "net/socket_address.h"
 
 namespace netplatform {
@@ -38,16 +38,11 @@ int Fd(SocketHandle s) { return static_cast<int>(s); }
 // One poll on one descriptor. A signal does not end the wait early: it
 // resumes with the time that is left, measured on a monotonic clock.
 int PollOne(int fd, short events, int timeoutMs, short& revents) {
-  using Clock = std::chrono::steady_clock;
-  const bool unlimited = timeoutMs == 0;
-  const int limit = timeoutMs < 0 ? 0 : timeoutMs;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  const TDeadline deadline(timeoutMs);
   for (;;) {
-    int wait = -1;
-    if (!unlimited) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait = left > 0 ? static_cast<int>(left) : 0;
-    }
+    // In poll's own terms: -1 waits without limit, 0 polls once.
+    const int next = deadline.Next();
+    const int wait = next == 0 ? -1 : next < 0 ? 0 : next;
     pollfd p{fd, events, 0};
     int n = poll(&p, 1, wait);
     if (n >= 0) {
