@@ -18,16 +18,17 @@ struct TProsodyOptions {
   bool LegacyAuth = false;
   // Log at debug level, where every stanza received shows in Log().
   bool LogStanzas = false;
-  // PEM files of the certificate and its key that TLS serves.
-  std::string Certificate;
-  std::string Key;
+  // PEM files of the certificate and its key that TLS serves. (The strings'
+  // "{}" lets a designated initializer leave them out without a warning.)
+  std::string Certificate{};
+  std::string Key{};
   // STARTTLS on the client port (Prosody's mod_tls): without it, Prosody
   // offers no STARTTLS at all.
   bool StartTls = false;
   // TLS from the first byte on a port of its own (DirectTlsPort), with
   // DirectCertificate instead of Certificate when that is given.
   bool DirectTls = false;
-  std::string DirectCertificate;
+  std::string DirectCertificate{};
 };
 
 class TProsodyServer {
