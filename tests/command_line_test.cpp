@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "support/case_name.h"
 
 namespace {

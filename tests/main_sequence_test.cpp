@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "support/case_name.h"
 
 namespace {
@@ -121,7 +121,7 @@ class VerdictTest : public testing::TestWithParam<TVerdictCase> {};
 TEST_P(VerdictTest, ResultLineAndExitCode) {
   const TVerdictCase& c = GetParam();
   TRun run({"-host:a", "-port:1"}, [&](TFrontEnd& state) {
-    state.Verdict = c.Verdict;
+    state.Verdict = static_cast<TVerdict>(c.Verdict);
     state.ElapsedMs = c.ElapsedMs;
     state.VerdictText = c.Text;
   });
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Table, VerdictTest, testing::ValuesIn(kVerdictCases), N
 
 TEST(MainSequence, GuardTurnsAnEscapedErrorIntoUnknown) {
   TRun run({"-host:a", "-port:1"}, [](TFrontEnd& state) {
-    state.Verdict = 1;
+    state.Verdict = verdictBad;
     state.VerdictText = "earlier";
     throw EBaseError("Cannot start the socket library");
   });

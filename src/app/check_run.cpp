@@ -3,12 +3,10 @@
 #include <chrono>
 #include <memory>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "xmpp/jabber_send.h"
 
 namespace {
-
-constexpr int32_t kVerdictBad = 1;
 
 // The -tls: values and what they ask for.
 struct TTlsValue {
@@ -62,7 +60,7 @@ void RunCheck(TFrontEnd& state) {
     probe->CloseSession();
     state.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
   } else {
-    state.Verdict = kVerdictBad;
+    state.Verdict = verdictBad;
     state.VerdictText = probe->LastError;
   }
 }

@@ -4,6 +4,6 @@
 #include "app/front_end.h"
 
 // Checks the server named by Host and Port once and leaves the outcome in
-// the state: Verdict 0 with ElapsedMs, or Verdict 1 with the probe's reason.
+// the state: verdictAlive with ElapsedMs, or verdictBad with the probe's reason.
 // Failures outside the probe's own handling are left to the caller's guard.
 void RunCheck(TFrontEnd& state);

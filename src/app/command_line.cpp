@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "text/number.h"
 
 namespace {
@@ -89,7 +89,7 @@ void ParseCommandLine(TFrontEnd& state, const TArguments& arguments) {
   } catch (const std::exception& failure) {
     // Values read before the failure stay; the rest are not read.
     state.ShowUsage = true;
-    state.Verdict = 2;
+    state.Verdict = verdictUnknown;
     state.VerdictText = MessageOf(failure);
   }
 }

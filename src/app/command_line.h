@@ -21,6 +21,6 @@ TArguments ArgumentsFrom(std::vector<std::string> list);
 // arguments: a help switch as the whole first argument (or no argument at
 // all) asks for the usage text; otherwise every argument that begins with "-"
 // may carry one key. Malformed values are no failure. Should reading fail,
-// ShowUsage is set, Verdict becomes 2 with the failure's message, and no
-// exception leaves.
+// ShowUsage is set, Verdict becomes verdictUnknown with the failure's
+// message, and no exception leaves.
 void ParseCommandLine(TFrontEnd& state, const TArguments& arguments);

@@ -7,15 +7,23 @@
 #include <optional>
 #include <string>
 
+// What a run came to. Its number is the process exit code, which the
+// monitoring host reads alongside the result line.
+enum TVerdict : std::int32_t {
+  verdictAlive = 0,    // the server answered
+  verdictBad = 1,      // the server did not answer as required
+  verdictUnknown = 2,  // no check was possible
+};
+
 struct TFrontEnd {
   std::string Host;          // server host name, IPv4 or IPv6 address
   uint16_t Port = 0;         // 0: no usable port was given
   int32_t Timeout = 0;       // ms; only a value above 0 replaces the probe's own
   std::string Domain;        // XMPP domain named in the stream header; empty: the host
   bool ShowUsage = false;    // write the banner and the usage text first
-  int32_t Verdict = 0;       // 0 alive, 1 bad, 2 check not possible
-  std::string VerdictText;   // the reason written after verdicts 1 and 2
-  int64_t ElapsedMs = 0;     // duration of the check, for verdict 0
+  TVerdict Verdict = verdictAlive;  // what the run came to
+  std::string VerdictText;   // the reason written after verdictBad and verdictUnknown
+  int64_t ElapsedMs = 0;     // duration of the check, for verdictAlive
 
   // The TLS keys, each as given (absent when not given at all).
   std::optional<std::string> Tls;       // "starttls" or "direct"; anything else is reported

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/usage_text.h"
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 namespace {
 
@@ -15,12 +15,8 @@ constexpr std::string_view kUnknownPrefix = "ScriptRes:Unknown:";
 constexpr std::string_view kHostRequired = "XMPP Server name is required";
 constexpr std::string_view kPortRequired = "Port is required";
 
-constexpr int32_t kVerdictAlive = 0;
-constexpr int32_t kVerdictBad = 1;
-constexpr int32_t kVerdictUnknown = 2;
-
 void SetUnknown(TFrontEnd& state, std::string_view reason) {
-  state.Verdict = kVerdictUnknown;
+  state.Verdict = verdictUnknown;
   state.VerdictText = reason;
 }
 
@@ -35,7 +31,7 @@ void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineW
   }
   if (state.Host.empty()) SetUnknown(state, kHostRequired);
   if (state.Port == 0) SetUnknown(state, kPortRequired);
-  if (state.Verdict != kVerdictAlive) return;
+  if (state.Verdict != verdictAlive) return;
   run_check(state);
 }
 
@@ -63,9 +59,9 @@ std::string OnOneLine(const std::string& reason) {
 
 std::string ResultLine(const TFrontEnd& state) {
   switch (state.Verdict) {
-    case kVerdictAlive:
+    case verdictAlive:
       return std::string(kAlivePrefix) + std::to_string(state.ElapsedMs) + std::string(kAliveSuffix);
-    case kVerdictBad:
+    case verdictBad:
       return std::string(kBadPrefix) + OnOneLine(state.VerdictText);
     default:
       return std::string(kUnknownPrefix) + OnOneLine(state.VerdictText);

@@ -14,8 +14,8 @@ using TCheckRunner = std::function<void(TFrontEnd& state)>;
 
 // Reads the arguments, writes the banner and the usage text when asked,
 // validates host and port, runs the check when both are there, and writes
-// exactly one result line. Any exception on the way becomes verdict 2 with
-// its message. Returns the process exit code, which equals the verdict.
+// exactly one result line. Any exception on the way becomes verdictUnknown
+// with its message. Returns the process exit code, which equals the verdict.
 int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
                     const TCheckRunner& run_check);
 

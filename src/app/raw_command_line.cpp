@@ -1,12 +1,12 @@
 #include "app/raw_command_line.h"
 
+#include "text/trim.h"
+
 namespace {
 
-// Bytes 1 to 32 separate arguments; bytes from 128 up belong to them.
-bool IsSeparator(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 1 && byte <= 32;
-}
+// Blanks and control bytes separate arguments; bytes from 128 up belong to
+// them. The zero byte, which ends the line, never gets this far.
+bool IsSeparator(char c) { return IsBlankOrControl(c); }
 
 // Skips separators, and empty quote pairs among them, from `at` on.
 size_t SkipSeparators(std::string_view line, size_t at) {
@@ -20,7 +20,7 @@ size_t SkipSeparators(std::string_view line, size_t at) {
 // Reads one argument from `at` on and leaves `at` behind it.
 std::string ReadArgument(std::string_view line, size_t& at) {
   std::string argument;
-  while (at < line.size() && static_cast<unsigned char>(line[at]) > 32) {
+  while (at < line.size() && !IsSeparator(line[at])) {
     if (line[at] != '"') {
       argument += line[at++];
       continue;

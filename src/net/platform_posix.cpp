@@ -16,16 +16,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "base/deadline.h"
 #include "net/socket_address.h"
 
 namespace netplatform {
 
 namespace {
-
-int Fd(SocketHandle s) { return static_cast<int>(s); }
 
 // strerror_r comes in two flavours; overloads pick the text out of either.
 [[maybe_unused]] const char* StrerrorResult(int rc, const char* buffer) {
@@ -38,16 +36,11 @@ int Fd(SocketHandle s) { return static_cast<int>(s); }
 // One poll on one descriptor. A signal does not end the wait early: it
 // resumes with the time that is left, measured on a monotonic clock.
 int PollOne(int fd, short events, int timeoutMs, short& revents) {
-  using Clock = std::chrono::steady_clock;
-  const bool unlimited = timeoutMs == 0;
-  const int limit = timeoutMs < 0 ? 0 : timeoutMs;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+  const TDeadline deadline(timeoutMs);
   for (;;) {
-    int wait = -1;
-    if (!unlimited) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait = left > 0 ? static_cast<int>(left) : 0;
-    }
+    // In poll's own terms: -1 waits without limit, 0 polls once.
+    const int next = deadline.Next();
+    const int wait = next == 0 ? -1 : next < 0 ? 0 : next;
     pollfd p{fd, events, 0};
     int n = poll(&p, 1, wait);
     if (n >= 0) {
@@ -85,19 +78,16 @@ SocketHandle OpenSocket(int socketType, Family family) {
   return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
 }
 
-int CloseSocket(SocketHandle s) { return close(Fd(s)) == 0 ? 0 : kSocketError; }
+int CloseSocket(SocketHandle s) { return close(Native(s)) == 0 ? 0 : kSocketError; }
 
 std::uint32_t DottedAddress(const std::string& host) {
   return static_cast<std::uint32_t>(inet_addr(host.c_str()));
 }
 
 bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure) {
-  int rc = GetAddresses(host, what, addresses, EAI_NONAME);
+  const int rc = GetAddresses(host, what, addresses, EAI_NONAME, EAI_NONAME);
   if (rc == 0) return true;
   const int systemError = errno;
-  // Whatever else it holds (an IPv4 address, say), text that is no IPv6
-  // address is a name no one has.
-  if (what == LookUp::Ipv6Literal) rc = EAI_NONAME;
   if (rc == EAI_SYSTEM && systemError != 0) {
     // The resolver failed in a system call: that call's errno is the cause.
     failure.number = systemError;
@@ -111,7 +101,7 @@ bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addr
 
 int Connect(SocketHandle s, const Address& address, std::uint16_t port) {
   const TSocketAddress peer(address, port);
-  return connect(Fd(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
+  return connect(Native(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
 }
 
 int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
@@ -120,15 +110,15 @@ int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
 }
 
 int SetNonBlocking(SocketHandle s, bool on) {
-  int flags = fcntl(Fd(s), F_GETFL);
+  int flags = fcntl(Native(s), F_GETFL);
   if (flags < 0) return kSocketError;
   flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-  return fcntl(Fd(s), F_SETFL, flags) == 0 ? 0 : kSocketError;
+  return fcntl(Native(s), F_SETFL, flags) == 0 ? 0 : kSocketError;
 }
 
 int Wait(SocketHandle s, WaitFor what, int timeoutMs) {
   short revents = 0;
-  int n = PollOne(Fd(s), what == WaitFor::Read ? POLLIN : POLLOUT, timeoutMs, revents);
+  int n = PollOne(Native(s), what == WaitFor::Read ? POLLIN : POLLOUT, timeoutMs, revents);
   if (n == 1 && (revents & POLLNVAL)) {
     errno = EBADF;
     return kSocketError;
@@ -141,7 +131,7 @@ int Wait(SocketHandle s, WaitFor what, int timeoutMs) {
 int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
   error = 0;
   short revents = 0;
-  int n = PollOne(Fd(s), POLLOUT, timeoutMs, revents);
+  int n = PollOne(Native(s), POLLOUT, timeoutMs, revents);
   if (n == 0) return 0;
   if (n < 0) {
     error = errno;
@@ -149,7 +139,7 @@ int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
   }
   int soError = 0;
   socklen_t length = sizeof soError;
-  if (getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
+  if (getsockopt(Native(s), SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
     error = errno;
     return kSocketError;
   }
@@ -161,7 +151,7 @@ int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
   // and leaves SO_ERROR clear; only a peer address proves the connection.
   sockaddr_storage peer{};
   socklen_t peerLength = sizeof peer;
-  if (getpeername(Fd(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+  if (getpeername(Native(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
     error = errno;
     return kSocketError;
   }
@@ -170,7 +160,7 @@ int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
 
 int Send(SocketHandle s, const void* data, int length) {
   for (;;) {
-    ssize_t n = send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    ssize_t n = send(Native(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
     if (n >= 0) return static_cast<int>(n);
     if (errno != EINTR) return kSocketError;
   }
@@ -179,7 +169,7 @@ int Send(SocketHandle s, const void* data, int length) {
 namespace {
 int ReceiveWith(SocketHandle s, void* buffer, int length, int flags) {
   for (;;) {
-    ssize_t n = recv(Fd(s), buffer, static_cast<size_t>(length), flags);
+    ssize_t n = recv(Native(s), buffer, static_cast<size_t>(length), flags);
     if (n >= 0) return static_cast<int>(n);
     if (errno != EINTR) return kSocketError;
   }
@@ -195,7 +185,7 @@ void AcknowledgeAtOnce(SocketHandle s) {
   // Linux leaves quick acknowledgement again on its own, so it is asked for
   // before every receive.
   const int on = 1;
-  setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+  setsockopt(Native(s), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 #else
   (void)s;
 #endif

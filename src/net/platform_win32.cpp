@@ -19,8 +19,6 @@ namespace netplatform {
 
 namespace {
 
-SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
-
 // A select time-out from milliseconds, by truncating division.
 timeval TimeoutValue(int timeoutMs) {
   timeval tv{};
@@ -36,9 +34,9 @@ int SelectOne(SocketHandle s, bool read, bool write, bool except, int timeoutMs)
   FD_ZERO(&readSet);
   FD_ZERO(&writeSet);
   FD_ZERO(&exceptSet);
-  if (read) FD_SET(Sock(s), &readSet);
-  if (write) FD_SET(Sock(s), &writeSet);
-  if (except) FD_SET(Sock(s), &exceptSet);
+  if (read) FD_SET(Native(s), &readSet);
+  if (write) FD_SET(Native(s), &writeSet);
+  if (except) FD_SET(Native(s), &exceptSet);
   timeval tv = TimeoutValue(timeoutMs < 0 ? 0 : timeoutMs);
   return select(0, read ? &readSet : nullptr, write ? &writeSet : nullptr, except ? &exceptSet : nullptr,
                 timeoutMs == 0 ? nullptr : &tv);
@@ -51,7 +49,7 @@ int ConnectFailure(SocketHandle s) {
   const int last = WSAGetLastError();
   int error = 0;
   int length = sizeof error;
-  if (getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error != 0)
+  if (getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error != 0)
     return error;
   return last;
 }
@@ -89,16 +87,13 @@ SocketHandle OpenSocket(int socketType, Family family) {
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
-int CloseSocket(SocketHandle s) { return closesocket(Sock(s)) == 0 ? 0 : kSocketError; }
+int CloseSocket(SocketHandle s) { return closesocket(Native(s)) == 0 ? 0 : kSocketError; }
 
 std::uint32_t DottedAddress(const std::string& host) { return inet_addr(host.c_str()); }
 
 bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure) {
-  int rc = GetAddresses(host, what, addresses, WSANO_DATA);
+  const int rc = GetAddresses(host, what, addresses, WSANO_DATA, WSAHOST_NOT_FOUND);
   if (rc == 0) return true;
-  // Whatever else it holds (an IPv4 address, say), text that is no IPv6
-  // address is a name no one has.
-  if (what == LookUp::Ipv6Literal) rc = WSAHOST_NOT_FOUND;
   // WinSock's resolver errors are ordinary WinSock error numbers with the
   // system's texts.
   failure.number = rc;
@@ -108,7 +103,7 @@ bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addr
 
 int Connect(SocketHandle s, const Address& address, std::uint16_t port) {
   const TSocketAddress peer(address, port);
-  return connect(Sock(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
+  return connect(Native(s), peer.Get(), peer.length) == 0 ? 0 : kSocketError;
 }
 
 int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
@@ -118,7 +113,7 @@ int StartConnect(SocketHandle s, const Address& address, std::uint16_t port) {
 
 int SetNonBlocking(SocketHandle s, bool on) {
   u_long mode = on ? 1 : 0;
-  return ioctlsocket(Sock(s), FIONBIO, &mode) == 0 ? 0 : kSocketError;
+  return ioctlsocket(Native(s), FIONBIO, &mode) == 0 ? 0 : kSocketError;
 }
 
 int Wait(SocketHandle s, WaitFor what, int timeoutMs) {
@@ -144,13 +139,13 @@ int WaitConnect(SocketHandle s, int timeoutMs, int& error) {
 }
 
 int Send(SocketHandle s, const void* data, int length) {
-  return send(Sock(s), static_cast<const char*>(data), length, 0);
+  return send(Native(s), static_cast<const char*>(data), length, 0);
 }
 
-int Receive(SocketHandle s, void* buffer, int length) { return recv(Sock(s), static_cast<char*>(buffer), length, 0); }
+int Receive(SocketHandle s, void* buffer, int length) { return recv(Native(s), static_cast<char*>(buffer), length, 0); }
 
 int Peek(SocketHandle s, void* buffer, int length) {
-  return recv(Sock(s), static_cast<char*>(buffer), length, MSG_PEEK);
+  return recv(Native(s), static_cast<char*>(buffer), length, MSG_PEEK);
 }
 
 void AcknowledgeAtOnce(SocketHandle s) {
@@ -158,7 +153,7 @@ void AcknowledgeAtOnce(SocketHandle s) {
   // setting keep their own.
   DWORD frequency = 1;
   DWORD returned = 0;
-  WSAIoctl(Sock(s), SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr, 0, &returned, nullptr,
+  WSAIoctl(Native(s), SIO_TCP_SET_ACK_FREQUENCY, &frequency, sizeof frequency, nullptr, 0, &returned, nullptr,
            nullptr);
 }
 

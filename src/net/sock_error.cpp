@@ -2,18 +2,19 @@
 
 #include "net/sock_error.h"
 
+#include "base/code_text.h"
+
 namespace {
 
-// Indexed by Code + 7, from sockErrWinSock to sockErrTimeout.
-const char* const kSockErrorTexts[] = {
-    "Winsock error",                           // -7
-    "Connection error",                        // -6
-    "Cannot read data",                        // -5
-    "Cannot send data",                        // -4
-    "Cannot create socket",                    // -3
-    "Cannot resolve host name to IP address",  // -2
-    "Cannot init WinSock",                     // -1
-    "Timeout",                                 //  0
+const TCodeText kTexts[] = {
+    {sockErrWinSock, "Winsock error"},
+    {sockErrConnect, "Connection error"},
+    {sockErrRead, "Cannot read data"},
+    {sockErrSend, "Cannot send data"},
+    {sockErrCreate, "Cannot create socket"},
+    {sockErrResolve, "Cannot resolve host name to IP address"},
+    {sockErrInit, "Cannot init WinSock"},
+    {sockErrTimeout, "Timeout"},
 };
 
 std::string ComposeMessage(std::int32_t Code, std::int32_t WinSockError, const std::string& Description) {
@@ -24,13 +25,10 @@ std::string ComposeMessage(std::int32_t Code, std::int32_t WinSockError, const s
 
 }  // namespace
 
-const char* SockErrorText(std::int32_t Code) {
-  if (Code < sockErrWinSock || Code > sockErrTimeout) Code = sockErrWinSock;
-  return kSockErrorTexts[Code - sockErrWinSock];
-}
+const char* SockErrorText(std::int32_t Code) { return TextOf(kTexts, Code, sockErrWinSock); }
 
-EVHSyncSockError::EVHSyncSockError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description)
-    : EBaseError(ComposeMessage(Code, WinSockError, Description)),
-      Code(Code),
-      WinSockError(WinSockError),
-      Description(Description) {}
+EVHSyncSockError::EVHSyncSockError(std::int32_t ACode, std::int32_t AWinSockError, const std::string& ADescription)
+    : EBaseError(ComposeMessage(ACode, AWinSockError, ADescription)),
+      Code(ACode),
+      WinSockError(AWinSockError),
+      Description(ADescription) {}

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 // The failed step. Time-outs are reported under the code of the step that
 // timed out, with error number 0, so sockErrTimeout is never raised.
@@ -27,7 +27,7 @@ const char* SockErrorText(std::int32_t Code);
 // or a closed peer) and the description of that number.
 class EVHSyncSockError : public EBaseError {
  public:
-  EVHSyncSockError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description);
+  EVHSyncSockError(std::int32_t ACode, std::int32_t AWinSockError, const std::string& ADescription);
 
   std::int32_t Code;
   std::int32_t WinSockError;

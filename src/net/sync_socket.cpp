@@ -2,8 +2,7 @@
 
 #include "net/sync_socket.h"
 
-#include <chrono>
-
+#include "base/deadline.h"
 #include "net/host_address.h"
 #include "net/system_error.h"
 
@@ -74,15 +73,13 @@ TSyncSocket::TConnectFailure TSyncSocket::ConnectToHost(const std::string& Host,
 // (IPv6 on a network without it, say) mostly fails for a reason of its own.
 TSyncSocket::TConnectFailure TSyncSocket::ConnectToAny(const std::vector<np::Address>& Addresses,
                                                        std::uint16_t Port, std::int32_t TimeoutMs) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Addresses.size() > 1 && TimeoutMs > 0 ? Clock::now() : Clock::time_point{};
+  const TDeadline deadline(TimeoutMs);
   TConnectFailure first{sockErrConnect, 0};  // kept only should there be no address at all
   for (std::size_t i = 0; i < Addresses.size(); ++i) {
     std::int32_t timeout = TimeoutMs;
-    if (i > 0 && TimeoutMs > 0) {
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-      if (spent >= TimeoutMs) break;
-      timeout = static_cast<std::int32_t>(TimeoutMs - spent);
+    if (i > 0) {
+      timeout = deadline.Next();
+      if (deadline.Limited() && timeout < 0) break;
     }
     // The socket made before the look-up serves the first address if it is
     // IPv4; every other attempt needs a fresh socket of its address's family.

@@ -3,43 +3,21 @@
 // wait for the socket happens here, bounded like the socket's own.
 
 #include <algorithm>
-#include <chrono>
 
+#include "base/deadline.h"
 #include "net/sync_socket.h"
 #include "net/tls_error.h"
 
 namespace np = netplatform;
-
-namespace {
-
-// One time-out shared by several waits, in the socket's terms: 0 waits
-// without limit, -1 polls once, anything else is a limit for all the waits
-// together.
-class TWaitBudget {
- public:
-  explicit TWaitBudget(std::int32_t TimeoutMs) : FTimeoutMs(TimeoutMs), FStart(Clock::now()) {}
-
-  // The time-out for the next wait; once the time is used up, a single poll.
-  std::int32_t Next() const {
-    if (FTimeoutMs <= 0) return FTimeoutMs;
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - FStart).count();
-    return spent < FTimeoutMs ? static_cast<std::int32_t>(FTimeoutMs - spent) : -1;
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  std::int32_t FTimeoutMs;
-  Clock::time_point FStart;
-};
-
-}  // namespace
 
 void TSyncSocket::StartTls(TTlsContext& Context, const std::string& ServerName, std::int32_t TimeoutMs) {
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
   // The session only becomes the socket's once the handshake is complete:
   // a failed handshake has nothing to close politely.
   auto session = std::make_unique<TTlsSession>(Context, ServerName);
-  const TWaitBudget budget(TimeoutMs);
+  // Once the time is used up, each wait polls once and reports its own
+  // failure.
+  const TDeadline budget(TimeoutMs);
   std::string input, output;
   for (;;) {
     const bool done = session->Handshake(input, output);
@@ -113,7 +91,7 @@ void TSyncSocket::SendTls(const void* Data, std::int32_t Length, std::int32_t Ti
 // network and records without plaintext (the library's own messages) make
 // it wait on within the same time.
 void TSyncSocket::ReceiveTls(std::int32_t TimeoutMs, std::string& Text) {
-  const TWaitBudget budget(TimeoutMs);
+  const TDeadline budget(TimeoutMs);
   while (FTlsPlain.empty()) {
     if (!FTlsIn.empty()) {
       std::string answer;

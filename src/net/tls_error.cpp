@@ -2,18 +2,30 @@
 
 #include "net/tls_error.h"
 
+#include <iterator>
+
+#include "base/code_text.h"
+
 namespace {
 
-// "{}" stands for the next value. Indexed by -Code - 1.
-const char* const kTexts[] = {
-    "TLS is not available. {}",       "Cannot read CA file {}. {}",     "CA file {} holds no PEM certificate",
-    "Server does not offer STARTTLS", "Server refused STARTTLS",        "TLS handshake failed. {}",
-    "Certificate is not trusted. {}", "Certificate has expired ({})",   "Certificate is not valid yet ({})",
-    "Certificate does not match {}",  "Certificate expires in {} ({})", "TLS connection failed. {}",
+// "{}" stands for the next value.
+const TCodeText kTexts[] = {
+    {tlsErrLibrary, "TLS is not available. {}"},
+    {tlsErrCaFile, "Cannot read CA file {}. {}"},
+    {tlsErrCaEmpty, "CA file {} holds no PEM certificate"},
+    {tlsErrNoStartTls, "Server does not offer STARTTLS"},
+    {tlsErrStartTlsRefused, "Server refused STARTTLS"},
+    {tlsErrHandshake, "TLS handshake failed. {}"},
+    {tlsErrNotTrusted, "Certificate is not trusted. {}"},
+    {tlsErrExpired, "Certificate has expired ({})"},
+    {tlsErrNotYetValid, "Certificate is not valid yet ({})"},
+    {tlsErrNameMismatch, "Certificate does not match {}"},
+    {tlsErrExpiresSoon, "Certificate expires in {} ({})"},
+    {tlsErrConnection, "TLS connection failed. {}"},
 };
-constexpr std::int32_t kLastCode = tlsErrConnection;
 
-const char* const kReasons[] = {
+// Indexed by TTlsReason.
+const char* const kReasonTexts[] = {
     "The server closed the connection",
     "The server did not answer in time",
     "The server sent no certificate",
@@ -32,6 +44,7 @@ const char* const kReasons[] = {
     "{} days",
     "less than a day",
 };
+static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TTlsReason::LessThanADay) + 1);
 
 std::string Fill(const std::string& Text, const std::vector<std::string>& Values) {
   std::string result;
@@ -47,14 +60,9 @@ std::string Fill(const std::string& Text, const std::vector<std::string>& Values
   return result;
 }
 
-const char* CodeText(std::int32_t Code) {
-  if (Code > tlsErrLibrary || Code < kLastCode) Code = tlsErrConnection;
-  return kTexts[-Code - 1];
-}
-
 }  // namespace
 
-const char* TlsReasonText(TTlsReason Reason) { return kReasons[static_cast<int>(Reason)]; }
+const char* TlsReasonText(TTlsReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 
 std::string TlsDaysText(std::int64_t Days) {
   if (Days < 1) return TlsReasonText(TTlsReason::LessThanADay);
@@ -62,5 +70,5 @@ std::string TlsDaysText(std::int64_t Days) {
   return Fill(TlsReasonText(TTlsReason::Days), {std::to_string(Days)});
 }
 
-ETlsError::ETlsError(std::int32_t Code, const std::vector<std::string>& Values)
-    : EBaseError(Fill(CodeText(Code), Values)), Code(Code) {}
+ETlsError::ETlsError(std::int32_t ACode, const std::vector<std::string>& Values)
+    : EBaseError(Fill(TextOf(kTexts, ACode, tlsErrConnection), Values)), Code(ACode) {}

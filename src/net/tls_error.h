@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 // Settings that make a TLS check impossible.
 inline constexpr std::int32_t tlsErrLibrary = -1;    // the TLS library cannot be used
@@ -52,7 +52,7 @@ std::string TlsDaysText(std::int64_t Days);
 class ETlsError : public EBaseError {
  public:
   // Values fill the placeholders of the code's text in order.
-  explicit ETlsError(std::int32_t Code, const std::vector<std::string>& Values = {});
+  explicit ETlsError(std::int32_t ACode, const std::vector<std::string>& Values = {});
 
   std::int32_t Code;
 };

@@ -1,10 +1,9 @@
 #include "text/trim.h"
 
-std::string TrimControlChars(std::string_view Text) {
-  auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-  std::size_t first = 0;
-  std::size_t last = Text.size();
-  while (first < last && isControl(Text[first])) ++first;
-  while (last > first && isControl(Text[last - 1])) --last;
-  return std::string(Text.substr(first, last - first));
+std::string_view TrimmedView(std::string_view Text) {
+  while (!Text.empty() && IsBlankOrControl(Text.front())) Text.remove_prefix(1);
+  while (!Text.empty() && IsBlankOrControl(Text.back())) Text.remove_suffix(1);
+  return Text;
 }
+
+std::string TrimControlChars(std::string_view Text) { return std::string(TrimmedView(Text)); }

@@ -1,25 +1,23 @@
 #include "text/xml_text.h"
 
 #include <algorithm>
+#include <string_view>
+
+#include "text/trim.h"
 
 namespace {
-
-bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Codes 0 to 32: what the child-name scan trims from both ends.
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // Where the attribute value behind Name at position at begins (just after
 // its opening quote), or npos when Name does not stand as an attribute name
 // there.
 std::string::size_type ValueStart(const std::string& Text, std::string::size_type at,
                                   std::string::size_type nameLength, char& quote) {
-  if (at == 0 || !IsWhiteSpace(Text[at - 1])) return std::string::npos;
+  if (at == 0 || !IsXmlSpace(Text[at - 1])) return std::string::npos;
   std::string::size_type i = at + nameLength;
-  while (i < Text.size() && IsWhiteSpace(Text[i])) ++i;
+  while (i < Text.size() && IsXmlSpace(Text[i])) ++i;
   if (i >= Text.size() || Text[i] != '=') return std::string::npos;
   ++i;
-  while (i < Text.size() && IsWhiteSpace(Text[i])) ++i;
+  while (i < Text.size() && IsXmlSpace(Text[i])) ++i;
   if (i >= Text.size() || (Text[i] != '\'' && Text[i] != '"')) return std::string::npos;
   quote = Text[i];
   return i + 1;
@@ -91,15 +89,16 @@ std::string GetElement(const std::string& Name, const std::string& Text) {
 
 std::string GetFirstChildName(const std::string& Text) {
   const auto close = Text.find('>');
-  std::string::size_type first = close == std::string::npos ? 0 : close + 1;
-  std::string::size_type last = Text.size();
-  while (first < last && IsBlankOrControl(Text[first])) ++first;
-  while (last > first && IsBlankOrControl(Text[last - 1])) --last;
-  if (first == last || Text[first] != '<') return {};
+  const std::string_view inner =
+      TrimmedView(std::string_view(Text).substr(close == std::string::npos ? 0 : close + 1));
+  if (inner.empty() || inner.front() != '<') return {};
   // An end tag right after the start tag means the element has no child.
-  if (first + 1 < last && Text[first + 1] == '/') return {};
-  const std::string part = Text.substr(first + 1, last - first - 1);
-  std::string::size_type stop = part.size();
+  if (inner.size() > 1 && inner[1] == '/') return {};
+  const std::string_view part = inner.substr(1);
+  // Not XML's white space: a tab has never ended the name, and a name that
+  // runs on past one matches no condition, which the caller treats as an
+  // unknown one.
+  std::string_view::size_type stop = part.size();
   for (const char* delimiter : {" ", ">", "/>", "\r", "\n"}) stop = std::min(stop, part.find(delimiter));
-  return part.substr(0, stop);
+  return std::string(part.substr(0, stop));
 }

@@ -7,6 +7,9 @@
 
 #include <string>
 
+// XML's white space: space, tab, carriage return, line feed.
+inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 // Makes Text safe as element content: '"', '&', '<', '>' and the bytes 160 to
 // 255 become entities ("&#233;"); everything else, the apostrophe included,
 // is copied. An existing entity is escaped again.

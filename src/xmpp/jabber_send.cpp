@@ -3,7 +3,7 @@
 #include <exception>
 #include <string_view>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 #include "net/sock_error.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"
@@ -65,7 +65,8 @@ void ForEachElement(const std::string& Name, const std::string& Text, TVisit Vis
   for (auto at = Text.find(start); at != std::string::npos; at = Text.find(start, at + 1)) {
     const auto nameEnd = at + start.size();
     if (nameEnd >= Text.size()) return;
-    if (std::string_view(" \t\r\n/>").find(Text[nameEnd]) == std::string_view::npos) continue;  // a longer name
+    const char next = Text[nameEnd];
+    if (!IsXmlSpace(next) && next != '/' && next != '>') continue;  // a longer name
     const auto tagEnd = Text.find('>', nameEnd);
     if (tagEnd == std::string::npos) return;
     if (close != std::string::npos && close < tagEnd) close = Text.find(end, tagEnd);
@@ -83,16 +84,16 @@ std::string ElementOrText(const std::string& Name, const std::string& Text) {
 
 }  // namespace
 
-TJabberSend::TJabberSend(const std::string& UserName, const std::string& Password)
-    : TSender(UserName, Password) {
+TJabberSend::TJabberSend(const std::string& AUserName, const std::string& APassword)
+    : TSender(AUserName, APassword) {
   Port = kDefaultPort;
   Server = kDefaultServer;
 }
 
-void TJabberSend::Check(const std::string& Host, std::uint16_t Port) {
+void TJabberSend::Check(const std::string& Host, std::uint16_t HostPort) {
   ProbeMode = true;
   Server = Host;
-  this->Port = Port;
+  Port = HostPort;
   try {
     Connect();
   } catch (const std::exception& failure) {
@@ -295,17 +296,17 @@ void TJabberSend::CloseSession() {
   Disconnect();
 }
 
-void TJabberSend::SendMessage(const std::string& Recipient, const std::string& Body) {
+void TJabberSend::SendMessage(const std::string& ARecipient, const std::string& Body) {
   try {
     Confirmed = false;
     LastError.clear();
     MessageBody = Body;
-    this->Recipient = Recipient;
+    Recipient = ARecipient;
     // The socket is closed by now; failing at it would only say "Winsock error".
     if (!Connected && FEndedByServer) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
     FMessageId = MessageId(StanzaCounter);
     TOutBuffer buffer;
-    BuildMessage(buffer, Recipient, Body, StanzaCounter);
+    BuildMessage(buffer, ARecipient, Body, StanzaCounter);
     SendStanza(buffer);
     const TReplyDeadline deadline(ConfirmTimeout);
     while (!Confirmed) WaitResponse(deadline.Next());

@@ -24,16 +24,16 @@ enum class TTlsMode { None, StartTls, Direct };
 
 class TJabberSend : public TSender {
  public:
-  TJabberSend(const std::string& UserName, const std::string& Password);
+  TJabberSend(const std::string& AUserName, const std::string& APassword);
 
   // The XMPP domain the stream header names, and the name the server's
   // certificate must carry: Domain, or the server's host when Domain is empty.
   const std::string& XmppDomain() const { return Domain.empty() ? Server : Domain; }
 
-  // Probes Host:Port once. Returns normally whatever the server does: then
+  // Probes Host:HostPort once. Returns normally whatever the server does: then
   // Connected tells whether it answered, and LastError why not. Only
   // exceptions outside the standard and the program's own pass on.
-  void Check(const std::string& Host, std::uint16_t Port);
+  void Check(const std::string& Host, std::uint16_t HostPort);
 
   // Connects to Server:Port, sends the stream header and reads replies until
   // the session is established. On any failure it disconnects and raises.
@@ -60,7 +60,7 @@ class TJabberSend : public TSender {
   // server has ended the session, it is closed, and every further
   // SendMessage fails at once with a reason that says so, until Connect
   // opens a new one. Other socket failures raise.
-  void SendMessage(const std::string& Recipient, const std::string& Body) override;
+  void SendMessage(const std::string& ARecipient, const std::string& Body) override;
 
   // Raise a session error; every EJabberSendError goes through
   // RaiseSendError, so ErrorCode always holds the last one's code.

@@ -1,18 +1,23 @@
+// Session error codes, their texts and the composition of the message.
+
 #include "xmpp/jabber_send_error.h"
+
+#include <iterator>
+
+#include "base/code_text.h"
 
 namespace {
 
-// Indexed by the code from jabberErrNotConfirmed to jabberErrRefused.
-const char* const kTexts[] = {
-    "Message has not been confirmed",
-    "Unexpected error occured",
-    "Message is invalid or invalid recipient",
-    "You are trying to send message to offline client",
-    "Invalid recipient or recipient unavailable",
-    "Server is temporarily unavailable",
-    "Your username or password is incorrect",
-    "Server error",
-    "Connection refused by server",
+const TCodeText kTexts[] = {
+    {jabberErrNotConfirmed, "Message has not been confirmed"},
+    {jabberErrUnexpected, "Unexpected error occured"},
+    {jabberErrInvalidMessage, "Message is invalid or invalid recipient"},
+    {jabberErrOffline, "You are trying to send message to offline client"},
+    {jabberErrRecipient, "Invalid recipient or recipient unavailable"},
+    {jabberErrUnavailable, "Server is temporarily unavailable"},
+    {jabberErrAuth, "Your username or password is incorrect"},
+    {jabberErrServer, "Server error"},
+    {jabberErrRefused, "Connection refused by server"},
 };
 
 // Indexed by TJabberReason.
@@ -20,6 +25,7 @@ const char* const kReasonTexts[] = {
     "Server offers no digest login",
     "The server has ended the session",
 };
+static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::SessionEnded) + 1);
 
 std::string Compose(const char* Text, const std::string& Extra) {
   std::string text = Text;
@@ -29,15 +35,12 @@ std::string Compose(const char* Text, const std::string& Extra) {
 
 }  // namespace
 
-const char* JabberErrorText(std::int32_t Code) {
-  if (Code < jabberErrNotConfirmed || Code > jabberErrRefused) Code = jabberErrUnexpected;
-  return kTexts[Code - jabberErrNotConfirmed];
-}
+const char* JabberErrorText(std::int32_t Code) { return TextOf(kTexts, Code, jabberErrUnexpected); }
 
 const char* JabberReasonText(TJabberReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 
-EJabberSendError::EJabberSendError(std::int32_t Code, const std::string& Extra)
-    : EBaseError(Compose(JabberErrorText(Code), Extra)), Code(Code) {}
+EJabberSendError::EJabberSendError(std::int32_t ACode, const std::string& Extra)
+    : EBaseError(Compose(JabberErrorText(ACode), Extra)), Code(ACode) {}
 
-EJabberSendError::EJabberSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra)
-    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(Code) {}
+EJabberSendError::EJabberSendError(std::int32_t ACode, TJabberReason Reason, const std::string& Extra)
+    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(ACode) {}

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/base_error.h"
+#include "base/base_error.h"
 
 inline constexpr std::int32_t jabberErrNotConfirmed = -8;
 inline constexpr std::int32_t jabberErrUnexpected = -7;
@@ -35,9 +35,9 @@ const char* JabberErrorText(std::int32_t Code);
 
 class EJabberSendError : public EBaseError {
  public:
-  EJabberSendError(std::int32_t Code, const std::string& Extra);
+  EJabberSendError(std::int32_t ACode, const std::string& Extra);
   // The same code, but the reason's text in place of the code's.
-  EJabberSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra);
+  EJabberSendError(std::int32_t ACode, TJabberReason Reason, const std::string& Extra);
 
   std::int32_t Code;
 };

@@ -6,8 +6,8 @@ constexpr std::int32_t kStreamSocket = 1;
 
 }  // namespace
 
-TSender::TSender(const std::string& UserName, const std::string& Password)
-    : Socket(std::make_unique<TSyncSocket>(kStreamSocket, true)), UserName(UserName), Password(Password) {
+TSender::TSender(const std::string& AUserName, const std::string& APassword)
+    : Socket(std::make_unique<TSyncSocket>(kStreamSocket, true)), UserName(AUserName), Password(APassword) {
   // The liveness test must never eat a reply the session has yet to read.
   Socket->PeekOnTest = true;
 }
@@ -22,18 +22,18 @@ bool TSender::Disconnect() {
   return !Socket->IsConnected();
 }
 
-bool TSender::ConnectSocket(const std::string& Host, std::uint16_t Port) {
+bool TSender::ConnectSocket(const std::string& Host, std::uint16_t HostPort) {
   Socket->Close();
-  Socket->Connect(Host, Port, 0);
+  Socket->Connect(Host, HostPort, 0);
   return Socket->IsConnected();
 }
 
-void TSender::SetAccount(const std::string& UserName, const std::string& Password) {
-  if (UserName == this->UserName && Password == this->Password) return;
-  this->Password = Password;
-  if (UserName == this->UserName && Connected) return;
+void TSender::SetAccount(const std::string& AUserName, const std::string& APassword) {
+  if (AUserName == UserName && APassword == Password) return;
+  Password = APassword;
+  if (AUserName == UserName && Connected) return;
   const bool wasConnected = Connected;
   if (wasConnected) CloseSession();
-  this->UserName = UserName;
+  UserName = AUserName;
   if (wasConnected) Connect();
 }

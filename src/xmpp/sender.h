@@ -14,7 +14,7 @@ class TSender {
  public:
   // Creates the sender's socket, which starts the socket library; raises
   // EVHSyncSockError (sockErrInit) when that fails.
-  TSender(const std::string& UserName, const std::string& Password);
+  TSender(const std::string& AUserName, const std::string& APassword);
   // Disconnects without a word to the server and frees the socket.
   virtual ~TSender();
 
@@ -36,11 +36,11 @@ class TSender {
   virtual void SendMessage(const std::string& Recipient, const std::string& Body) = 0;
   // Changes the account. A new user name ends an open session and opens a
   // new one; a new password alone takes effect at the next login.
-  virtual void SetAccount(const std::string& UserName, const std::string& Password);
+  virtual void SetAccount(const std::string& AUserName, const std::string& APassword);
 
   // Drops any open socket, connects it anew with a plain blocking connect
   // and returns the socket's liveness test.
-  bool ConnectSocket(const std::string& Host, std::uint16_t Port);
+  bool ConnectSocket(const std::string& Host, std::uint16_t HostPort);
 
   std::unique_ptr<TSyncSocket> Socket;
   std::string Server;

@@ -16,10 +16,10 @@
 #include <fstream>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "support/config_template.h"
 #include "support/loopback.h"
 #include "support/xmpp_replies.h"
 
@@ -151,55 +151,6 @@ struct TExec {
   _exit(127);
 }
 
-std::string Configuration(uint16_t port) {
-  std::ostringstream c;
-  c << "# Throwaway configuration for one test run.\n"
-    << "hosts:\n  - " << kHost << "\n"
-    << "loglevel: info\n"
-    << "log_rotate_count: 0\n"
-    << "# Passwords as given: the legacy digest login must be able to read them.\n"
-    << "auth_method: internal\n"
-    << "auth_password_format: plain\n"
-    << "# Clients on loopback, and no other listener: no s2s, no http.\n"
-    << "listen:\n"
-    << "  -\n"
-    << "    port: " << port << "\n"
-    << "    ip: \"127.0.0.1\"\n"
-    << "    module: ejabberd_c2s\n"
-    << "    access: c2s\n"
-    << "acl:\n"
-    << "  local:\n"
-    << "    user_regexp: \"\"\n"
-    << "access_rules:\n"
-    << "  c2s:\n"
-    << "    allow: all\n"
-    << "  local:\n"
-    << "    allow: local\n"
-    << "modules:\n"
-    << "  mod_legacy_auth: {}\n"
-    << "  mod_offline: {}\n"
-    << "  # Pings every session idle for a second, as busy servers do.\n"
-    << "  mod_ping:\n"
-    << "    send_pings: true\n"
-    << "    ping_interval: 1\n";
-  return c.str();
-}
-
-std::string ControlConfiguration(const std::string& node, uint16_t nodePort, const fs::path& folder) {
-  std::ostringstream c;
-  c << "# The node and its control commands meet on a port of their own on\n"
-    << "# loopback, so no port mapper is started.\n"
-    << "ERLANG_NODE=" << node << "@" << kHost << "\n"
-    << "ERL_DIST_PORT=" << nodePort << "\n"
-    << "INET_DIST_INTERFACE=127.0.0.1\n"
-    << "ERL_EPMD_ADDRESS=127.0.0.1\n"
-    << "EJABBERD_PID_PATH=" << (folder / "run" / "ejabberd.pid").string() << "\n"
-    << "EJABBERD_BYPASS_WARNINGS=true\n"
-    // A cookie of its own, so no cookie file is read or written.
-    << "ERL_OPTIONS=\"-env ERL_CRASH_DUMP_BYTES 0 -setcookie " << RandomName(24) << "\"\n";
-  return c.str();
-}
-
 // Stops the shared instance once the test program's tests are done, and
 // fails the run when it does not stop cleanly or leaves anything behind.
 std::unique_ptr<TEjabberdServer> gShared;
@@ -261,8 +212,13 @@ bool TEjabberdServer::StartOnce(std::string& why) {
   const TServiceUser user = ServiceUser();
   FPort = FreePort();
   FNodePort = FreePort();
-  std::ofstream(FFolder / "ejabberd.yml") << Configuration(FPort);
-  std::ofstream(FFolder / "ejabberdctl.cfg") << ControlConfiguration(FNode, FNodePort, FFolder);
+  std::ofstream(FFolder / "ejabberd.yml")
+      << configtemplate::Fill("ejabberd.yml.in", {{"HOST", kHost}, {"PORT", std::to_string(FPort)}});
+  std::ofstream(FFolder / "ejabberdctl.cfg")
+      << configtemplate::Fill("ejabberdctl.cfg.in", {{"NODE", FNode + "@" + kHost},
+                                                     {"NODE_PORT", std::to_string(FNodePort)},
+                                                     {"FOLDER", FFolder.string()},
+                                                     {"COOKIE", RandomName(24)}});
   fs::remove(FFolder / "run" / "ejabberd.pid");
   if (user.Switch) {
     std::vector<fs::path> paths{FFolder};

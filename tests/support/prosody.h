@@ -18,7 +18,8 @@ struct TProsodyOptions {
   bool LegacyAuth = false;
   // Log at debug level, where every stanza received shows in Log().
   bool LogStanzas = false;
-  // PEM files of the certificate and its key that TLS serves.
+  // PEM files of the certificate and its key that TLS serves. (The strings'
+  // "{}" lets a designated initializer leave them out without a warning.)
   std::string Certificate{};
   std::string Key{};
   // STARTTLS on the client port (Prosody's mod_tls): without it, Prosody

@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "support/config_template.h"
 #include "support/loopback.h"
 #include "support/xmpp_replies.h"
 
@@ -59,48 +61,25 @@ uint16_t FreePort(bool ipv6) {
   throw std::runtime_error("no port free on both 127.0.0.1 and ::1");
 }
 
-// The lines that turn on what the options ask for, after the base ones.
-std::string TlsConfiguration(const TProsodyOptions& options, uint16_t directPort) {
-  auto files = [](const std::string& certificate, const std::string& key) {
-    return "{ certificate = \"" + certificate + "\", key = \"" + key + "\" }\n";
-  };
-  std::string c;
-  if (!options.Certificate.empty()) c += "ssl = " + files(options.Certificate, options.Key);
-  if (options.DirectTls) {
-    c += "c2s_direct_tls_ports = { " + std::to_string(directPort) + " }\n";
-    if (!options.DirectCertificate.empty())
-      c += "c2s_direct_tls_ssl = " + files(options.DirectCertificate, options.Key);
-  }
-  return c;
-}
-
+// The configuration from the template, with the parts the options ask for.
 std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options,
                           uint16_t directPort) {
-  std::string f = folder.string();
-  std::ostringstream c;
-  c << "-- Throwaway configuration for one test run.\n"
-    << "run_as_root = true -- CI runs as root, and Prosody refuses that otherwise\n"
-    << "pidfile = \"" << f << "/prosody.pid\"\n"
-    << "data_path = \"" << f << "/data\"\n"
-    << "log = { { levels = { min = \"" << (options.LogStanzas ? "debug" : "info") << "\" }, to = \"file\", filename = \""
-    << f << "/prosody.log\" } }\n"
-    << (options.Ipv6 ? "interfaces = { \"127.0.0.1\", \"::1\" }\n" : "interfaces = { \"127.0.0.1\" }\n")
-    << "local_interfaces = { \"127.0.0.1\" }\n"
-    << "c2s_ports = { " << port << " }\n"
-    << "c2s_direct_tls_ports = { }\n"
-    << "legacy_ssl_ports = { }\n"
-    << "s2s_ports = { }\n"
-    // Without a stream feature to offer, Prosody ends every stream at once;
-    // plain SASL over the unencrypted loopback stream is such a feature.
-    << "modules_enabled = { \"saslauth\"" << (options.LegacyAuth ? ", \"legacyauth\"" : "")
-    << (options.StartTls ? ", \"tls\"" : "") << " }\n"
-    << "c2s_require_encryption = false\n"
-    << "allow_unencrypted_plain_auth = true\n"
-    << "modules_disabled = { \"s2s\", \"s2s_auth_certs\", \"offline\" }\n"
-    << TlsConfiguration(options, directPort)  // later settings replace earlier ones
-    << "VirtualHost \"localhost\"\n";
-  if (options.Ipv6) c << "VirtualHost \"::1\"\n";
-  return c.str();
+  std::set<std::string> parts;
+  if (options.Ipv6) parts.insert("WITH_IPV6");
+  if (options.LegacyAuth) parts.insert("WITH_LEGACYAUTH");
+  if (options.StartTls) parts.insert("WITH_STARTTLS");
+  if (!options.Certificate.empty()) parts.insert("WITH_CERTIFICATE");
+  if (options.DirectTls) parts.insert("WITH_DIRECT_TLS");
+  if (options.DirectTls && !options.DirectCertificate.empty()) parts.insert("WITH_DIRECT_CERTIFICATE");
+  return configtemplate::Fill("prosody.cfg.lua.in",
+                              {{"FOLDER", folder.string()},
+                               {"PORT", std::to_string(port)},
+                               {"LOG_LEVEL", options.LogStanzas ? "debug" : "info"},
+                               {"DIRECT_TLS_PORT", std::to_string(directPort)},
+                               {"CERTIFICATE", options.Certificate},
+                               {"DIRECT_CERTIFICATE", options.DirectCertificate},
+                               {"KEY", options.Key}},
+                              parts);
 }
 
 std::string ReadFile(const fs::path& path) {

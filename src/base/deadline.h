@@ -1,0 +1,27 @@
+#pragma once
+// What is left of one time-out that several waits share. Time-outs are in
+// the program's own terms throughout: 0 waits without limit, below 0 polls
+// once, anything else is a limit in milliseconds.
+
+#include <chrono>
+#include <cstdint>
+
+class TDeadline {
+ public:
+  // A limit of TimeoutMs from now; the clock is read only for a limit.
+  explicit TDeadline(std::int32_t TimeoutMs);
+
+  // Whether the time-out is a limit at all (above 0).
+  bool Limited() const { return FTimeoutMs > 0; }
+
+  // The time-out for the next wait, in the same terms: a time-out of 0 or
+  // below as it was given; otherwise the milliseconds left, rounded up so
+  // that a wait of that long never ends before the deadline, or -1 (a single
+  // poll) once none are left.
+  std::int32_t Next() const;
+
+ private:
+  using TClock = std::chrono::steady_clock;
+  std::int32_t FTimeoutMs;
+  TClock::time_point FEnd;
+};
