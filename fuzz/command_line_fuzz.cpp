@@ -84,7 +84,7 @@ TFrontEnd Parse(const std::vector<std::string>& arguments) {
 void CheckParse(std::string_view line) {
   const std::vector<std::string> arguments = SplitCommandLine(line);
   const TFrontEnd state = Parse(arguments);
-  FUZZ_CHECK(state.Verdict == 0 && state.VerdictText.empty());
+  FUZZ_CHECK(state.Verdict == verdictAlive && state.VerdictText.empty());
   const bool help = arguments.empty() || arguments[0] == "/h" || arguments[0] == "/?" ||
                     arguments[0] == "-h" || arguments[0] == "-?";
   FUZZ_CHECK(state.ShowUsage == help);
@@ -108,7 +108,7 @@ void CheckRun(std::string_view line) {
   // The check stands in for the server: its outcome comes from the input,
   // the reason is the input itself, line breaks and all.
   const auto check = [line](TFrontEnd& state) {
-    state.Verdict = static_cast<std::int32_t>(line.size() % 3);
+    state.Verdict = static_cast<TVerdict>(line.size() % 3);
     state.VerdictText = std::string(line);
     state.ElapsedMs = static_cast<std::int64_t>(line.size());
   };
