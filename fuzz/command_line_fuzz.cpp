@@ -1,138 +1,57 @@
 // Fuzz target for the command-line front end: the raw-line splitter, the
 // number rule of -port: and -timeout: values (and the strict reader that the
-// error classification uses for code values), and ParseCommandLine on the
-// split arguments.
+// error classification uses for code values), ParseCommandLine on the split
+// arguments, and the main sequence around them.
 //
-// The number readers are compared with small models written straight from
-// the rule, character by character; the splitter with a model of its own and
-// with a round trip (quote every argument, join, split again).
+// What must hold for any line, rather than a second copy of the rules: the
+// two number readers agree where both read, and what they give reads back
+// the same written out; the splitter's arguments hold no quote and read back
+// the same quoted; the settings parsed read back the same as arguments of
+// their own; a run writes one result line, last, and exits with its verdict.
 //
 // Input: the raw command line; the same bytes are read as a number text.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/front_end.h"
+#include "app/main_sequence.h"
 #include "app/raw_command_line.h"
 #include "fuzz_check.h"
 #include "text/number.h"
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int DecDigit(char c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
-
-// Where a number's digits begin, after leading spaces and a hexadecimal
-// prefix or a sign, and which of them was there.
-struct TStart {
-  std::size_t At;
-  bool Hex;
-  bool Minus;
-};
-TStart ReadStart(std::string_view t) {
-  std::size_t i = 0;
-  while (i < t.size() && t[i] == ' ') ++i;
-  if (t.substr(i, 2) == "0x" || t.substr(i, 2) == "0X") return {i + 2, true, false};
-  if (i < t.size() && (t[i] == '$' || t[i] == 'x' || t[i] == 'X')) return {i + 1, true, false};
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) return {i + 1, false, t[i] == '-'};
-  return {i, false, false};
-}
-
-// The number rule as the command line reads it, as a 32-bit pattern.
-std::uint32_t ModelReadNumber(std::string_view t) {
-  auto [i, hex, minus] = ReadStart(t);
-  std::uint32_t value = 0;
-  for (; i < t.size(); ++i) {
-    const int d = hex ? HexDigit(t[i]) : DecDigit(t[i]);
-    if (d < 0) return value;                                  // stopped early: no sign
-    if (value > (hex ? 0x0FFFFFFFu : 214748364u)) return value;  // one more digit could overflow
-    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
-  }
-  return minus ? 0u - value : value;
-}
-
-// The strict reader: the whole text one number, or nothing.
-bool ModelTryReadNumber(std::string_view t, std::int32_t& value) {
-  auto [i, hex, minus] = ReadStart(t);
-  if (i == t.size()) return false;
-  unsigned __int128 magnitude = 0;
-  for (; i < t.size(); ++i) {
-    const int d = hex ? HexDigit(t[i]) : DecDigit(t[i]);
-    if (d < 0) return false;
-    magnitude = magnitude * (hex ? 16 : 10) + static_cast<unsigned>(d);
-    if (magnitude > 0xFFFFFFFFu) return false;
-  }
-  if (hex) {
-    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
-    return true;
-  }
-  const std::int64_t v = minus ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (v < INT32_MIN || v > INT32_MAX) return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
-}
-
-bool IsSeparator(char c) { return c >= 1 && c <= 32; }
-
-// The splitting rule: separators and empty quote pairs between arguments
-// are skipped; quoted stretches keep everything up to the next quote; the
-// first argument is the program's path; an empty argument ends the list.
-std::vector<std::string> ModelSplit(std::string_view line) {
-  const auto zero = line.find('\0');
-  if (zero != std::string_view::npos) line = line.substr(0, zero);
-  std::vector<std::string> all;
-  std::size_t i = 0;
-  for (;;) {
-    for (;;) {
-      if (i < line.size() && IsSeparator(line[i])) {
-        ++i;
-      } else if (i + 1 < line.size() && line[i] == '"' && line[i + 1] == '"') {
-        i += 2;
-      } else {
-        break;
-      }
-    }
-    std::string argument;
-    bool quoted = false;
-    while (i < line.size() && (quoted || static_cast<unsigned char>(line[i]) > 32)) {
-      if (line[i] == '"') {
-        quoted = !quoted;
-      } else {
-        argument += line[i];
-      }
-      ++i;
-    }
-    if (argument.empty()) break;
-    all.push_back(argument);
-  }
-  if (!all.empty()) all.erase(all.begin());
-  return all;
-}
-
 void CheckNumbers(std::string_view text) {
-  FUZZ_CHECK(static_cast<std::uint32_t>(ReadNumber(text)) == ModelReadNumber(text));
-  std::int32_t got = 12345;
-  std::int32_t want = 12345;
-  const bool read = TryReadNumber(text, got);
-  FUZZ_CHECK(read == ModelTryReadNumber(text, want));
-  FUZZ_CHECK(got == want);  // untouched on failure, equal on success
-  // A text the strict reader accepts reads the same by the lenient rule.
-  if (read) FUZZ_CHECK(ReadNumber(text) == got);
+  const std::int32_t lenient = ReadNumber(text);
+  // Leading spaces change nothing.
+  FUZZ_CHECK(ReadNumber(" " + std::string(text)) == lenient);
+  // Any value read, written in decimal or as its 32-bit pattern in
+  // hexadecimal, reads back as itself by both readers.
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "$%X", static_cast<unsigned>(lenient));
+  for (const std::string& written : {std::to_string(lenient), std::string(hex)}) {
+    FUZZ_CHECK(ReadNumber(written) == lenient);
+    std::int32_t back = 0;
+    FUZZ_CHECK(TryReadNumber(written, back) && back == lenient);
+  }
+  // The strict reader leaves the value alone unless it reads the whole
+  // text, and what it reads the lenient rule reads the same.
+  std::int32_t strict = 12345;
+  if (TryReadNumber(text, strict)) {
+    FUZZ_CHECK(strict == lenient);
+  } else {
+    FUZZ_CHECK(strict == 12345);
+  }
 }
 
 void CheckSplit(std::string_view line) {
   const std::vector<std::string> arguments = SplitCommandLine(line);
-  FUZZ_CHECK(arguments == ModelSplit(line));
   std::size_t total = 0;
   for (const std::string& argument : arguments) {
     FUZZ_CHECK(!argument.empty());
@@ -141,6 +60,8 @@ void CheckSplit(std::string_view line) {
     total += argument.size();
   }
   FUZZ_CHECK(total <= line.size());
+  // The line ends at its first zero byte.
+  FUZZ_CHECK(SplitCommandLine(line.substr(0, line.find('\0'))) == arguments);
   // Quoting every argument whole and joining them gives the same list back.
   std::string joined = "tolvane";
   for (const std::string& argument : arguments) joined += " \"" + argument + "\"";
@@ -154,17 +75,54 @@ bool Keyed(const std::vector<std::string>& arguments, const std::string& key) {
   return false;
 }
 
-void CheckParse(std::string_view line) {
-  const std::vector<std::string> arguments = SplitCommandLine(line);
+TFrontEnd Parse(const std::vector<std::string>& arguments) {
   TFrontEnd state;
   ParseCommandLine(state, ArgumentsFrom(arguments));
-  FUZZ_CHECK(state.Verdict == 0 && state.VerdictText.empty());
+  return state;
+}
+
+void CheckParse(std::string_view line) {
+  const std::vector<std::string> arguments = SplitCommandLine(line);
+  const TFrontEnd state = Parse(arguments);
+  FUZZ_CHECK(state.Verdict == verdictAlive && state.VerdictText.empty());
   const bool help = arguments.empty() || arguments[0] == "/h" || arguments[0] == "/?" ||
                     arguments[0] == "-h" || arguments[0] == "-?";
   FUZZ_CHECK(state.ShowUsage == help);
   if (help) FUZZ_CHECK(state.Host.empty() && state.Port == 0 && state.Timeout == 0 && state.Domain.empty());
   if (!state.Host.empty()) FUZZ_CHECK(Keyed(arguments, "-host:"));
   if (!state.Domain.empty()) FUZZ_CHECK(Keyed(arguments, "-domain:"));
+  // The settings, given as arguments of their own, read back the same.
+  const TFrontEnd again = Parse({"-host:" + state.Host, "-port:" + std::to_string(state.Port),
+                                 "-timeout:" + std::to_string(state.Timeout)});
+  FUZZ_CHECK(again.Host == state.Host && again.Port == state.Port && again.Timeout == state.Timeout);
+}
+
+// Keeps the lines a run writes.
+class TLines : public TLineWriter {
+ public:
+  std::vector<std::string> Lines;
+  void WriteLine(std::string_view bytes) override { Lines.emplace_back(bytes); }
+};
+
+void CheckRun(std::string_view line) {
+  // The check stands in for the server: its outcome comes from the input,
+  // the reason is the input itself, line breaks and all.
+  const auto check = [line](TFrontEnd& state) {
+    state.Verdict = static_cast<TVerdict>(line.size() % 3);
+    state.VerdictText = std::string(line);
+    state.ElapsedMs = static_cast<std::int64_t>(line.size());
+  };
+  TFrontEnd state;
+  TLines out;
+  const int exitCode = RunMainSequence(state, ArgumentsFrom(SplitCommandLine(line)), out, check);
+  FUZZ_CHECK(exitCode >= 0 && exitCode <= 2 && exitCode == state.Verdict);
+  FUZZ_CHECK(out.Lines.size() == 1 || state.ShowUsage);
+  std::size_t results = 0;
+  for (const std::string& written : out.Lines) {
+    FUZZ_CHECK(written.find_first_of("\r\n") == std::string::npos);
+    results += fuzz::StartsWith(written, "ScriptRes:");
+  }
+  FUZZ_CHECK(results == 1 && fuzz::StartsWith(out.Lines.back(), "ScriptRes:"));
 }
 
 }  // namespace
@@ -174,5 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckNumbers(input);
   CheckSplit(input);
   CheckParse(input);
+  CheckRun(input);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/tls_error.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -68,29 +69,30 @@ TEST(CertificateCheck, DaysLeft) {
 }
 
 struct TNameCase {
+  const char* Name;
   std::vector<std::string> DnsNames;
   std::string Domain;
   bool Matches;
 };
 
 const TNameCase kNameCases[] = {
-    {{"xmpp.example.org"}, "xmpp.example.org", true},
-    {{"XMPP.Example.ORG"}, "xmpp.example.org", true},
-    {{"xmpp.example.org"}, "xmpp.example.org.", true},
-    {{"mail.example.org", "xmpp.example.org"}, "xmpp.example.org", true},
-    {{"example.org"}, "xmpp.example.org", false},
-    {{"xmpp.example.org.evil"}, "xmpp.example.org", false},
-    {{"*.example.org"}, "xmpp.example.org", true},
-    {{"*.example.org"}, "example.org", false},
-    {{"*.example.org"}, "a.xmpp.example.org", false},
-    {{"*.example.org"}, ".example.org", false},
-    {{"x*.example.org"}, "xmpp.example.org", false},
-    {{"*.*.org"}, "xmpp.example.org", false},
-    {{"*.org"}, "example.org", false},
-    {{"xmpp.*.org"}, "xmpp.example.org", false},
-    {{"*.0.0.1"}, "127.0.0.1", false},
-    {{"127.0.0.1"}, "127.0.0.1", true},
-    {{""}, "", false},
+    {"Exact", {"xmpp.example.org"}, "xmpp.example.org", true},
+    {"InAnyCase", {"XMPP.Example.ORG"}, "xmpp.example.org", true},
+    {"DomainWithFinalDot", {"xmpp.example.org"}, "xmpp.example.org.", true},
+    {"SecondName", {"mail.example.org", "xmpp.example.org"}, "xmpp.example.org", true},
+    {"ParentDomain", {"example.org"}, "xmpp.example.org", false},
+    {"LongerName", {"xmpp.example.org.evil"}, "xmpp.example.org", false},
+    {"Wildcard", {"*.example.org"}, "xmpp.example.org", true},
+    {"WildcardWithoutItsLabel", {"*.example.org"}, "example.org", false},
+    {"WildcardForTwoLabels", {"*.example.org"}, "a.xmpp.example.org", false},
+    {"WildcardForAnEmptyLabel", {"*.example.org"}, ".example.org", false},
+    {"PartialWildcard", {"x*.example.org"}, "xmpp.example.org", false},
+    {"TwoWildcards", {"*.*.org"}, "xmpp.example.org", false},
+    {"WildcardUnderTheTopLevel", {"*.org"}, "example.org", false},
+    {"WildcardInTheMiddle", {"xmpp.*.org"}, "xmpp.example.org", false},
+    {"WildcardForAnAddress", {"*.0.0.1"}, "127.0.0.1", false},
+    {"Address", {"127.0.0.1"}, "127.0.0.1", true},
+    {"Empty", {""}, "", false},
 };
 
 class CertificateNameTest : public testing::TestWithParam<TNameCase> {};
@@ -101,7 +103,7 @@ TEST_P(CertificateNameTest, Matches) {
   EXPECT_EQ(CertificateMatches(c, GetParam().Domain), GetParam().Matches) << GetParam().Domain;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CertificateNameTest, testing::ValuesIn(kNameCases));
+INSTANTIATE_TEST_SUITE_P(Table, CertificateNameTest, testing::ValuesIn(kNameCases), NameBy(&TNameCase::Name));
 
 // The XMPP address form names the domain exactly; the common name counts
 // only without any subjectAltName.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/base_error.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST_P(HelpSwitchTest, OnlyAsTheWholeFirstArgument) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HelpSwitchTest, testing::ValuesIn(kHelpCases));
+INSTANTIATE_TEST_SUITE_P(Table, HelpSwitchTest, testing::ValuesIn(kHelpCases), NameBy(&THelpCase::Arguments));
 
 struct TKeyCase {
   std::vector<std::string> Arguments;
@@ -125,7 +126,7 @@ TEST_P(KeyTest, SetsTheState) {
   EXPECT_EQ(state.Verdict, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, KeyTest, testing::ValuesIn(kKeyCases));
+INSTANTIATE_TEST_SUITE_P(Table, KeyTest, testing::ValuesIn(kKeyCases), NameBy(&TKeyCase::Arguments));
 
 // The TLS keys are tried after the others, in the order -tls:, -cafile:,
 // -certdays:. A key not given at all differs from one given empty.

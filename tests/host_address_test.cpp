@@ -6,7 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "support/socket_errors.h"
+#include "support/case_name.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST_P(ResolveHostTest, GivesTheAddressesIPv4First) {
   const bool found = ResolveHost(GetParam().Host, addresses, failure);
   ASSERT_EQ(found, GetParam().First.has_value()) << failure.number;
   if (!found) {
-    EXPECT_EQ(failure.number, socketerrors::kUnknownName);
+    EXPECT_EQ(failure.number, loopback::kUnknownName);
     return;
   }
   EXPECT_EQ(addresses.front(), *GetParam().First);
@@ -57,6 +58,6 @@ TEST_P(ResolveHostTest, GivesTheAddressesIPv4First) {
                                   [](const np::Address& a) { return a.family == np::Family::V4; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ResolveHostTest, testing::ValuesIn(kHostCases));
+INSTANTIATE_TEST_SUITE_P(Table, ResolveHostTest, testing::ValuesIn(kHostCases), NameBy(&THostCase::Host));
 
 }  // namespace

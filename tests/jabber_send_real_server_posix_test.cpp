@@ -13,18 +13,15 @@
 
 #include "support/ejabberd.h"
 #include "support/login.h"
-#include "support/loopback_client.h"
+#include "support/loopback.h"
 #include "support/prosody.h"
+#include "support/xmpp_replies.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kHeader =
-    "<?xml version='1.0'?><stream:stream to='localhost' xmlns='jabber:client' "
-    "xmlns:stream='http://etherx.jabber.org/streams'>";
 
 // A second client, logged in to ejabberd as user@localhost/home and
 // available, that answers each message it receives with a delivered event:
@@ -35,8 +32,8 @@ class TRecipient {
   enum class TAnswer { AboutIt, AboutThePrevious };
 
   TRecipient(uint16_t port, const std::string& user, const std::string& password, TAnswer answer)
-      : FClient(port), FAnswer(answer) {
-    FClient.Send(kHeader);
+      : FClient(loopback::Connect(port)), FAnswer(answer) {
+    FClient.Send(xmpp_replies::ClientHeader("localhost"));
     Expect("jabber:client");
     FClient.Send("<iq type='set' id='r1'><query xmlns='jabber:iq:auth'><username>" + user +
                  "</username><password>" + password + "</password><resource>home</resource></query></iq>");
@@ -81,7 +78,7 @@ class TRecipient {
     }
   }
 
-  TLoopbackClient FClient;
+  loopback::Socket FClient;
   TAnswer FAnswer;
   std::string FPending;
   std::atomic<bool> FStop{false};

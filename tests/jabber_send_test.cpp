@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "net/sock_error.h"
+#include "support/case_name.h"
 #include "support/login.h"
 #include "support/scripted_server.h"
 #include "support/xmpp_replies.h"
@@ -87,9 +88,7 @@ TEST(JabberSend, RequestErrorMeansABadLoginBeforeTheSession) {
 // server that lists no digest field, or lists the fields again in answer to
 // the "set" query, ends the login at once instead of drawing query after query.
 TEST(JabberSend, LoginQueriesAreNeverRepeated) {
-  const std::string noDigest = "<query xmlns='jabber:iq:auth'><username/><password/><resource/></query>";
-  const std::string listing = "<iq type='result' id='sw_0'>" + noDigest + "</iq>";
-  const std::string withDigest = "<query xmlns='jabber:iq:auth'><username/><digest/><resource/></query>";
+  const std::string listing = "<iq type='result' id='sw_0'>" + kPasswordFields + "</iq>";
   struct {
     const char* Name;
     TScript Replies;
@@ -98,10 +97,10 @@ TEST(JabberSend, LoginQueriesAreNeverRepeated) {
     std::string Message;
   } cases[] = {
       {"no digest on offer", {Send(listing), Send(listing)}, kGetQuery, jabberErrServer,
-       "Server offers no digest login; " + noDigest},
+       "Server offers no digest login; " + kPasswordFields},
       {"fields listed again",
-       {Send(login::kAuthFields), WaitFor("</iq>"), Send("<iq type='result'>" + withDigest + "</iq>")},
-       kGetQuery + kSetQuery, jabberErrRefused, "Connection refused by server; " + withDigest},
+       {Send(kAuthFields), WaitFor("</iq>"), Send("<iq type='result'>" + kDigestFields + "</iq>")},
+       kGetQuery + kSetQuery, jabberErrRefused, "Connection refused by server; " + kDigestFields},
       {"stream header again", {Send(kServerHeader)}, kGetQuery, jabberErrServer, "Server error; " + kServerHeader},
   };
   for (const auto& c : cases) {
@@ -197,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
         TMessageCase{"RecipientNotFoundInTheSession", {Send(kNotFound)}, false,
                      "Invalid recipient or recipient unavailable; <error code='404'>Not Found</error>",
                      jabberErrRecipient}),
-    [](const testing::TestParamInfo<TMessageCase>& info) { return std::string(info.param.Name); });
+    NameBy(&TMessageCase::Name));
 
 // A stream error in an established session is classified as one of the
 // session, not of the login; the session is gone afterwards, and a further
@@ -262,9 +261,8 @@ TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
 // Each stream error used to start a new, nested close of the session; a
 // server that kept sending them could exhaust the stack.
 TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
-  const std::string error = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
-  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(error),
-                          Send(error), Send(error), Silent()});
+  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(kConflict),
+                          Send(kConflict), Send(kConflict), Silent()});
   TJabberSend probe("", "");
   probe.ResponseTimeout = 2000;
   probe.Check("127.0.0.1", server.Port());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/base_error.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -69,7 +70,8 @@ TEST_P(MissingSettingTest, OneLineNoBannerNoCheck) {
   EXPECT_EQ(run.Checks, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, MissingSettingTest, testing::ValuesIn(kMissingCases));
+INSTANTIATE_TEST_SUITE_P(Table, MissingSettingTest, testing::ValuesIn(kMissingCases),
+                         NameBy(&TMissingCase::Arguments));
 
 TEST(MainSequence, HelpSwitchFirstSkipsTheCheck) {
   TRun run({"-?", "-host:a", "-port:5222"});
@@ -93,6 +95,7 @@ TEST(MainSequence, CheckRunsWithTheSettings) {
 }
 
 struct TVerdictCase {
+  const char* Name;
   int32_t Verdict;
   int64_t ElapsedMs;
   std::string Text;
@@ -100,17 +103,17 @@ struct TVerdictCase {
 };
 
 const TVerdictCase kVerdictCases[] = {
-    {0, 0, "", "ScriptRes:Host is alive:0 ms"},
-    {0, -3, "", "ScriptRes:Host is alive:-3 ms"},
-    {0, 9000000000LL, "", "ScriptRes:Host is alive:9000000000 ms"},
-    {1, 0, "Cannot read data", "ScriptRes:Bad:Cannot read data"},
-    {1, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a> \xFF</a>"},
+    {"AliveInNoTime", 0, 0, "", "ScriptRes:Host is alive:0 ms"},
+    {"AliveBeforeItStarted", 0, -3, "", "ScriptRes:Host is alive:-3 ms"},
+    {"AliveBeyond32Bits", 0, 9000000000LL, "", "ScriptRes:Host is alive:9000000000 ms"},
+    {"Bad", 1, 0, "Cannot read data", "ScriptRes:Bad:Cannot read data"},
+    {"BadWithALineBreak", 1, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a> \xFF</a>"},
     // A server cannot add a line of its own to the output.
-    {1, 0, "Server error; x\r\nScriptRes:Host is alive:1 ms", "ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"},
-    {1, 0, "<e>\n\n  <c/>\r\r</e>\n", "ScriptRes:Bad:<e>   <c/> </e> "},
-    {2, 0, "a\rb", "ScriptRes:Unknown:a b"},
-    {1, 0, "", "ScriptRes:Bad:"},
-    {2, 0, "no socket", "ScriptRes:Unknown:no socket"},
+    {"BadWithAForgedLine", 1, 0, "Server error; x\r\nScriptRes:Host is alive:1 ms", "ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"},
+    {"BadWithLineBreaksOfEveryKind", 1, 0, "<e>\n\n  <c/>\r\r</e>\n", "ScriptRes:Bad:<e>   <c/> </e> "},
+    {"UnknownWithACarriageReturn", 2, 0, "a\rb", "ScriptRes:Unknown:a b"},
+    {"BadWithoutText", 1, 0, "", "ScriptRes:Bad:"},
+    {"Unknown", 2, 0, "no socket", "ScriptRes:Unknown:no socket"},
 };
 
 class VerdictTest : public testing::TestWithParam<TVerdictCase> {};
@@ -126,7 +129,7 @@ TEST_P(VerdictTest, ResultLineAndExitCode) {
   EXPECT_EQ(run.ExitCode, c.Verdict);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VerdictTest, testing::ValuesIn(kVerdictCases));
+INSTANTIATE_TEST_SUITE_P(Table, VerdictTest, testing::ValuesIn(kVerdictCases), NameBy(&TVerdictCase::Name));
 
 TEST(MainSequence, GuardTurnsAnEscapedErrorIntoUnknown) {
   TRun run({"-host:a", "-port:1"}, [](TFrontEnd& state) {

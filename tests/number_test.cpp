@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/case_name.h"
+
 namespace {
 
 struct TLenientCase {
@@ -60,7 +62,7 @@ TEST_P(ReadNumberTest, GivesTheRuleValue) {
   EXPECT_EQ(ReadNumber(GetParam().Text), GetParam().Expected) << '"' << GetParam().Text << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ReadNumberTest, testing::ValuesIn(kLenientCases));
+INSTANTIATE_TEST_SUITE_P(Table, ReadNumberTest, testing::ValuesIn(kLenientCases), NameBy(&TLenientCase::Text));
 
 struct TStrictCase {
   std::string Text;
@@ -109,6 +111,6 @@ TEST_P(TryReadNumberTest, ReadsOnlyWholeNumbers) {
   EXPECT_EQ(value, c.Reads ? c.Expected : 12345) << '"' << c.Text << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TryReadNumberTest, testing::ValuesIn(kStrictCases));
+INSTANTIATE_TEST_SUITE_P(Table, TryReadNumberTest, testing::ValuesIn(kStrictCases), NameBy(&TStrictCase::Text));
 
 }  // namespace

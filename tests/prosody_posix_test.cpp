@@ -7,17 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "support/listeners.h"
-#include "support/loopback_client.h"
-
-using namespace std::chrono_literals;
+#include "support/loopback.h"
+#include "support/xmpp_replies.h"
 
 TEST(Prosody, AnswersAClientStreamHeaderWithItsOwn) {
   TProsodyServer server;
-  TLoopbackClient client(server.Port());
-  ASSERT_TRUE(client.Send(
-      "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='localhost' xmlns='jabber:client' "
-      "xmlns:stream='http://etherx.jabber.org/streams'>"));
-  std::string answer = client.ReceiveUntil("jabber:client", 5s);
+  const std::string answer = xmpp_replies::StreamAnswer(server.Port());
   EXPECT_NE(answer.find("<stream:stream"), std::string::npos) << answer << server.Log();
   EXPECT_NE(answer.find("jabber:client"), std::string::npos) << answer << server.Log();
 }
@@ -30,5 +25,5 @@ TEST(Prosody, ListensOnlyForClientsOnLoopbackAndStopsCleanly) {
     std::vector<std::string> expected{listeners::Loopback(port)};
     EXPECT_EQ(listeners::Of(server.Pid()), expected) << server.Log();
   }
-  EXPECT_THROW(TLoopbackClient{port}, std::runtime_error);
+  EXPECT_THROW(loopback::Connect(port), std::runtime_error);
 }

@@ -4,7 +4,12 @@
 
 #include <string>
 
+#include "support/xmpp_replies.h"
+
 namespace {
+
+using xmpp_replies::ClientHeader;
+using xmpp_replies::kStreamClose;
 
 std::string Contents(const TOutBuffer& Buffer) { return std::string(Buffer.Data, Buffer.Len); }
 
@@ -14,8 +19,6 @@ std::string Repeat(const std::string& Piece, std::size_t Times) {
   return result;
 }
 
-const std::string HeaderFront = "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='";
-const std::string HeaderBack = "' xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams'>";
 const std::string QueryFront = "'><query xmlns='jabber:iq:auth'><username>";
 const std::string DigestBack = "</digest><resource>Sentrowl</resource></query></iq>";
 const std::string MessageFront = "<message to='";
@@ -27,7 +30,7 @@ TEST(Stanzas, LoginAndMessageShareTheCounter) {
   std::uint16_t counter = 0;
 
   BuildStreamHeader(buffer, "example.org");
-  EXPECT_EQ(Contents(buffer), HeaderFront + "example.org" + HeaderBack);
+  EXPECT_EQ(Contents(buffer), ClientHeader("example.org"));
 
   BuildAuthQuery(buffer, "alice", "", counter, "get");
   EXPECT_EQ(Contents(buffer), "<iq type='get' id='sw_0" + QueryFront + "alice</username></query></iq>");
@@ -45,7 +48,7 @@ TEST(Stanzas, LoginAndMessageShareTheCounter) {
 
   for (int i = 0; i < 2; ++i) {
     BuildStreamClose(buffer);
-    EXPECT_EQ(Contents(buffer), "</stream:stream>");
+    EXPECT_EQ(Contents(buffer), kStreamClose);
     EXPECT_EQ(buffer.Len, 16);
   }
   EXPECT_EQ(counter, 3);
@@ -75,7 +78,7 @@ TEST(Stanzas, InsertedValuesAreEscaped) {
   std::uint16_t counter = 7;
 
   BuildStreamHeader(buffer, "a&b'c<d>\"");
-  EXPECT_EQ(Contents(buffer), HeaderFront + "a&amp;b&apos;c&lt;d&gt;&quot;" + HeaderBack);
+  EXPECT_EQ(Contents(buffer), ClientHeader("a&amp;b&apos;c&lt;d&gt;&quot;"));
 
   BuildAuthQuery(buffer, "o'k<&>", "", counter, "g'et");
   EXPECT_EQ(Contents(buffer), "<iq type='g&apos;et' id='sw_7" + QueryFront + "o'k&lt;&amp;&gt;</username></query></iq>");
@@ -149,7 +152,7 @@ TEST(Stanzas, MessageBodyCut) {
 TEST(Stanzas, OverlongHeaderIsCutByTheBuffer) {
   TOutBuffer buffer;
   BuildStreamHeader(buffer, std::string(9000, 's'));
-  EXPECT_EQ(Contents(buffer), HeaderFront + std::string(8192 - HeaderFront.size(), 's'));
+  EXPECT_EQ(Contents(buffer), ClientHeader(std::string(9000, 's')).substr(0, 8192));
 }
 
 }  // namespace

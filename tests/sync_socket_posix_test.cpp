@@ -68,7 +68,8 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length) {
 
 namespace {
 
-using loopback::Fd;
+using loopback::Socket;
+using namespace std::chrono_literals;
 using syncsocket::Clock;
 using syncsocket::Connection;
 using syncsocket::MillisecondsSince;
@@ -86,7 +87,7 @@ TEST(SyncSocket, ConnectsByDottedAddressWithoutLookUpAndByName) {
     int before = gLookUps;
     s.Connect(c.host, listener.Port(), 0);
     EXPECT_EQ(gLookUps - before, c.lookUps);
-    Fd peer = listener.Accept();
+    Socket peer = listener.Accept();
     EXPECT_TRUE(peer.Valid());
     EXPECT_TRUE(s.Connected());
     EXPECT_TRUE(s.IsConnected());
@@ -213,9 +214,9 @@ TEST(SyncSocket, WaitResumesAfterASignal) {
 }
 
 TEST(SyncSocket, WorksWithDescriptorsAboveTheSelectLimit) {
-  std::vector<Fd> filler;
+  std::vector<Socket> filler;  // closes any descriptor
   while (filler.size() < 1200) {
-    Fd fd(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    Socket fd(static_cast<loopback::Handle>(open("/dev/null", O_RDONLY | O_CLOEXEC)));
     if (!fd.Valid()) GTEST_SKIP() << "cannot open enough descriptors";
     bool enough = fd.Get() > 1100;
     filler.push_back(std::move(fd));
@@ -226,8 +227,8 @@ TEST(SyncSocket, WorksWithDescriptorsAboveTheSelectLimit) {
   ASSERT_GT(static_cast<int>(c.socket.Socket()), 1024);
   EXPECT_TRUE(c.socket.IsConnected());
   c.socket.SendBuffer("ping", 4, 2000);
-  EXPECT_EQ(loopback::ReadUpTo(c.peer.Get(), 4, 2000), "ping");
-  ASSERT_TRUE(loopback::SendAll(c.peer.Get(), "pong"));
+  EXPECT_EQ(c.peer.ReceiveUntil("ping", 2s), "ping");
+  ASSERT_TRUE(c.peer.Send("pong"));
   std::string text;
   c.socket.ReceiveText(2000, text);
   EXPECT_EQ(text, "pong");

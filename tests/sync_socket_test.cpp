@@ -7,12 +7,11 @@
 
 #include "net/system_error.h"
 #include "support/loopback.h"
-#include "support/socket_errors.h"
 #include "support/sync_socket_fixture.h"
 
 namespace {
 
-using loopback::Fd;
+using namespace std::chrono_literals;
 using syncsocket::Clock;
 using syncsocket::Connection;
 using syncsocket::MillisecondsSince;
@@ -43,7 +42,7 @@ TEST(SyncSocket, ConnectsByDottedAddressAndByName) {
     loopback::Listener listener;
     TSyncSocket s(1, true);
     s.Connect(host, listener.Port(), 0);
-    Fd peer = listener.Accept();
+    loopback::Socket peer = listener.Accept();
     EXPECT_TRUE(peer.Valid());
     EXPECT_TRUE(s.Connected());
     EXPECT_TRUE(s.IsConnected());
@@ -60,10 +59,10 @@ TEST(SyncSocket, RefusedConnectReportsTheRefusal) {
     auto e = Raised([&] { s.Connect("127.0.0.1", refused.Port(), timeout); });
     EXPECT_LT(MillisecondsSince(start), 1500);
     EXPECT_EQ(e.Code, sockErrConnect);
-    EXPECT_EQ(e.WinSockError, socketerrors::kConnectionRefused);
-    EXPECT_EQ(std::string(e.what()), "Connection error. " + SystemErrorText(socketerrors::kConnectionRefused));
+    EXPECT_EQ(e.WinSockError, loopback::kConnectionRefused);
+    EXPECT_EQ(std::string(e.what()), "Connection error. " + SystemErrorText(loopback::kConnectionRefused));
     EXPECT_EQ(s.LastErrorCode(), sockErrConnect);
-    EXPECT_EQ(s.LastWinSockError(), socketerrors::kConnectionRefused);
+    EXPECT_EQ(s.LastWinSockError(), loopback::kConnectionRefused);
     EXPECT_FALSE(s.Connected());
     EXPECT_NE(s.Socket(), netplatform::kInvalidSocket);
   }
@@ -95,9 +94,9 @@ TEST(SyncSocket, TimedConnectReturnsToBlockingMode) {
   s.Connect("127.0.0.1", listener.Port(), 2000);
   EXPECT_TRUE(s.Connected());
   EXPECT_FALSE(s.NonBlocking());
-  Fd peer = listener.Accept();
+  loopback::Socket peer = listener.Accept();
   ASSERT_TRUE(peer.Valid());
-  ASSERT_TRUE(loopback::SendAll(peer.Get(), "hello"));
+  ASSERT_TRUE(peer.Send("hello"));
   std::string text;
   s.ReceiveText(2000, text);
   EXPECT_EQ(text, "hello");
@@ -109,7 +108,7 @@ TEST(SyncSocket, UnresolvableNameGivesTheResolversTextAndLeavesTheSocketOpen) {
   auto e = Raised([&] { s.Connect(kInvalidHost, 5222, 0); });
   EXPECT_EQ(e.Code, sockErrResolve);
   ASSERT_NE(e.WinSockError, 0);
-  EXPECT_EQ(e.Description, socketerrors::ResolverText(e.WinSockError));
+  EXPECT_EQ(e.Description, loopback::ResolverText(e.WinSockError));
   EXPECT_EQ(std::string(e.what()), "Cannot resolve host name to IP address. " + e.Description);
   EXPECT_EQ(s.LastWinSockError(), e.WinSockError);
   EXPECT_NE(s.Socket(), netplatform::kInvalidSocket);
@@ -127,10 +126,10 @@ TEST(SyncSocket, ReceiveTextReturnsWhatOneReceiveDelivered) {
   Connection c;
   ASSERT_TRUE(c.peer.Valid());
   std::string text = "held before";
-  ASSERT_TRUE(loopback::SendAll(c.peer.Get(), "0123456789"));
+  ASSERT_TRUE(c.peer.Send("0123456789"));
   c.socket.ReceiveText(2000, text);
   EXPECT_EQ(text, "0123456789");
-  ASSERT_TRUE(loopback::SendAll(c.peer.Get(), std::string("a\0b", 3)));
+  ASSERT_TRUE(c.peer.Send(std::string("a\0b", 3)));
   c.socket.ReceiveText(2000, text);
   EXPECT_EQ(text, std::string("a\0b", 3));
 }
@@ -140,7 +139,7 @@ TEST(SyncSocket, LongReplyArrivesInChunksOfAtMost20480) {
   ASSERT_TRUE(c.peer.Valid());
   std::string sent;
   for (int i = 0; i < 30000; ++i) sent += static_cast<char>('a' + i % 26);
-  ASSERT_TRUE(loopback::SendAll(c.peer.Get(), sent));
+  ASSERT_TRUE(c.peer.Send(sent));
   std::string got, chunk;
   int calls = 0;
   while (got.size() < sent.size() && calls < 100) {
@@ -191,21 +190,21 @@ TEST(SyncSocket, SendBufferSendsAndLengthZeroSendsNothing) {
   Connection c;
   ASSERT_TRUE(c.peer.Valid());
   c.socket.SendBuffer("ignored", 0, 0);
-  EXPECT_EQ(loopback::ReadUpTo(c.peer.Get(), 1, 200), "");
+  EXPECT_EQ(c.peer.ReceiveOnce(200ms), "");
   c.socket.SendBuffer("<stream/>", 9, 0);
-  EXPECT_EQ(loopback::ReadUpTo(c.peer.Get(), 9, 2000), "<stream/>");
+  EXPECT_EQ(c.peer.ReceiveUntil("<stream/>", 2s), "<stream/>");
 }
 
 TEST(SyncSocket, SendAfterPeerResetFailsWithoutKillingTheProcess) {
   loopback::DefaultPipeSignal pipeGuard;  // a SIGPIPE would end the test run
   Connection c;
   ASSERT_TRUE(c.peer.Valid());
-  loopback::CloseWithReset(c.peer);
+  c.peer.CloseWithReset();
   ASSERT_TRUE(c.socket.WaitForRead(2000));
   for (int attempt = 0; attempt < 2; ++attempt) {
     auto e = Raised([&] { c.socket.SendBuffer("x", 1, 0); });
     EXPECT_EQ(e.Code, sockErrSend);
-    EXPECT_TRUE(e.WinSockError == socketerrors::kConnectionReset || e.WinSockError == socketerrors::kBrokenPipe) << e.WinSockError;
+    EXPECT_TRUE(e.WinSockError == loopback::kConnectionReset || e.WinSockError == loopback::kBrokenPipe) << e.WinSockError;
     EXPECT_EQ(std::string(e.what()), "Cannot send data. " + SystemErrorText(e.WinSockError));
   }
 }
@@ -234,7 +233,7 @@ TEST(SyncSocket, IsConnectedPeeksOrConsumes) {
     Connection c;
     ASSERT_TRUE(c.peer.Valid());
     c.socket.PeekOnTest = k.peek;
-    ASSERT_TRUE(loopback::SendAll(c.peer.Get(), "abc"));
+    ASSERT_TRUE(c.peer.Send("abc"));
     ASSERT_TRUE(c.socket.WaitForRead(2000));
     EXPECT_TRUE(c.socket.IsConnected());
     std::string text;
@@ -254,7 +253,7 @@ TEST(SyncSocket, WaitForReadPollsOnceOrWaitsWithoutLimit) {
 
   std::thread late([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    loopback::SendAll(c.peer.Get(), "x");
+    c.peer.Send("x");
   });
   EXPECT_TRUE(c.socket.WaitForRead(0));
   late.join();

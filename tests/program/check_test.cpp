@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/loopback.h"
 #include "support/program.h"
 #include "support/scripted_server.h"
@@ -130,7 +131,6 @@ TEST_P(ReplyTest, GivesItsResultLine) {
 const std::string kSaslFailure = "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'><not-authorized/></failure>";
 const std::string kPaymentRequired =
     "<error type='auth'><payment-required xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error>";
-const std::string kConflict = "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyTest,
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReplyCase{"UnlistedCondition", {Send(kPaymentRequired)}, "5000",
                    "Unexpected error occured; " + kPaymentRequired},
         TReplyCase{"Conflict", {Send(kConflict)}, "5000", "Server is temporarily unavailable; " + kConflict}),
-    [](const testing::TestParamInfo<TReplyCase>& info) { return std::string(info.param.Name); });
+    NameBy(&TReplyCase::Name));
 
 TEST(Check, ChunkWithResultAndNoEarlierMarkerIsAlive) {
   TScriptedServer server({WaitFor(kHeaderEnd), Send("<iq type='result'/>"), WaitFor(kStreamClose),
@@ -176,7 +176,7 @@ TEST_P(DefaultTimeoutTest, KeepsWaiting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DefaultTimeoutTest, testing::Values("0", "-5", "abc"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           return info.index == 0 ? std::string("Zero")
-                                                  : info.index == 1 ? std::string("Negative") : std::string("Text");
+                         [](const testing::TestParamInfo<std::string>& value) {
+                           return value.index == 0 ? std::string("Zero")
+                                                   : value.index == 1 ? std::string("Negative") : std::string("Text");
                          });

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/program.h"
 
 namespace {
@@ -71,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(HelpSwitches, UsageTest, testing::Values(
     TCase{{"/?", "-host:a", "-port:5222"}, UsageBytes() + kPortRequired},
     TCase{{"-h", "-host:a", "-port:5222"}, UsageBytes() + kPortRequired},
     TCase{{"/H"}, kPortRequired},
-    TCase{{"-help", "-host:a"}, kPortRequired}));
+    TCase{{"-help", "-host:a"}, kPortRequired}), NameBy(&TCase::Arguments));
 
 INSTANTIATE_TEST_SUITE_P(MissingSettings, UsageTest, testing::Values(
     TCase{{"-HOST:a", "-port:5222"}, kHostRequired},
@@ -84,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(MissingSettings, UsageTest, testing::Values(
     TCase{{"-host:x", "-port:0x"}, kPortRequired},
     TCase{{"-host:-port:1"}, kPortRequired},
     TCase{{"-timeout:1000"}, kPortRequired},
-    TCase{{"x-host:a", "-port:5222"}, kHostRequired}));
+    TCase{{"x-host:a", "-port:5222"}, kHostRequired}), NameBy(&TCase::Arguments));
 
 // A help switch after the settings is ignored: the run goes on to the check
 // and writes one result line that is not about a missing setting.

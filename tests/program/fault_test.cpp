@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/program.h"
 #include "support/scripted_server.h"
 
@@ -152,6 +153,6 @@ TEST_P(FaultTest, OneLineRightExitCodeInTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FaultTest, testing::ValuesIn(Faults()),
-                         [](const testing::TestParamInfo<TFault>& info) { return info.param.Name; });
+                         NameBy(&TFault::Name));
 
 }  // namespace

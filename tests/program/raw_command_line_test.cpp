@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "support/case_name.h"
 #include "support/program.h"
 
 namespace {
@@ -46,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(Quoting, RawCommandLineCase, testing::Values(
     TRawCase{"tolvane.exe\t-port:5222", kHostRequired},
     TRawCase{"\"C:\\Program Files\\tolvane.exe\" -port:5222", kHostRequired},
     TRawCase{"tolvane.exe \"-host:a b\" -port:\"0\"", kPortRequired},
-    TRawCase{"tolvane.exe \\\"-port:5222\\\"", kPortRequired}));
+    TRawCase{"tolvane.exe \\\"-port:5222\\\"", kPortRequired}), NameBy(&TRawCase::Line));
 
 TEST_F(RawCommandLine, QuotedHelpSwitchShowsTheUsage) {
   const TProgramRun run = RunTolvaneRawLine("tolvane.exe \"/?\" -host:a -port:5222");

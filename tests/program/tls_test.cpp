@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
 #include "support/program.h"
 #include "support/prosody.h"
 #include "support/scripted_server.h"
@@ -115,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {Send(kServerHeader + kFeatures), WaitFor(kStartTls), Send(kProceed), WaitBytes(300), Close()},
                       "5000",
                       "ScriptRes:Bad:TLS handshake failed. The server closed the connection"}),
-    [](const testing::TestParamInfo<TStartTlsCase>& info) { return std::string(info.param.Name); });
+    NameBy(&TStartTlsCase::Name));
 
 // The stream that negotiates TLS names its version, which the plain probe's
 // does not; then comes the request, and nothing after a refusal.

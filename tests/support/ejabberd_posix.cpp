@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "support/config_template.h"
-#include "support/loopback_client.h"
-#include "support/test_socket.h"
+#include "support/loopback.h"
+#include "support/xmpp_replies.h"
 
 extern char** environ;
 
@@ -43,17 +43,9 @@ constexpr auto kCommandBound = 60s;
 constexpr auto kStopBound = 20s;
 constexpr int kAttempts = 3;
 
-const char kStreamHeader[] =
-    "<?xml version='1.0'?><stream:stream to='localhost' xmlns='jabber:client' "
-    "xmlns:stream='http://etherx.jabber.org/streams'>";
-
 // A port that is free right now; should another program take it before
 // ejabberd binds it, the start is retried with new ones.
-uint16_t FreePort() {
-  uint16_t port = 0;
-  testsocket::Close(testsocket::BindLoopback(port));
-  return port;
-}
+uint16_t FreePort() { return loopback::RefusedPort().Port(); }
 
 std::string RandomName(std::size_t length) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -173,7 +165,7 @@ class TStopShared : public testing::Environment {
     gShared->Stop();
     EXPECT_FALSE(Running(pid)) << "ejabberd still runs as " << pid << "\n" << gShared->Log();
     EXPECT_EQ(gShared->NewEpmds(), std::vector<pid_t>{});
-    for (uint16_t left : {port, nodePort}) EXPECT_THROW(TLoopbackClient{left}, std::runtime_error) << left;
+    for (uint16_t left : {port, nodePort}) EXPECT_THROW(loopback::Connect(left), std::runtime_error) << left;
     gShared.reset();
   }
 };
@@ -287,9 +279,7 @@ bool TEjabberdServer::StartOnce(std::string& why) {
     if (Control({"status"}, output) == 0 && output.find("started with status: started") != std::string::npos) {
       FPid = std::atoi(Slurp(FFolder / "run" / "ejabberd.pid").c_str());
       try {
-        TLoopbackClient client(FPort);
-        client.Send(kStreamHeader);
-        if (client.ReceiveUntil("jabber:client", 5s).find("jabber:client") != std::string::npos && FPid > 0)
+        if (xmpp_replies::StreamAnswer(FPort).find("jabber:client") != std::string::npos && FPid > 0)
           return true;
       } catch (const std::runtime_error&) {
       }

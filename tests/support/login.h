@@ -13,11 +13,6 @@
 
 namespace login {
 
-// The server's answers to the "get" and the "set" query.
-inline const std::string kAuthFields =
-    "<iq type='result' id='sw_0'><query xmlns='jabber:iq:auth'><username/><digest/><resource/></query></iq>";
-inline const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
-
 // A server that answers the stream header and both login queries, then
 // plays `more`.
 inline TScript LoginThen(std::vector<TScriptStep> more) {

@@ -1,83 +1,157 @@
-// Loopback endpoints built on the test socket layer, the same on every
-// platform; only counting descriptors and the pipe signal differ.
+// Loopback endpoints, the same on every platform: the platform layer does
+// the sockets' work, the platform file the little it lacks.
 
 #include "support/loopback.h"
 
-#include <chrono>
 #include <stdexcept>
 
-#include "support/test_socket.h"
+#include "net/system_error.h"
 
 namespace loopback {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-testsocket::Handle H(int fd) { return static_cast<testsocket::Handle>(fd); }
-int Int(testsocket::Handle s) { return static_cast<int>(s); }
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// Waits until fd is readable or the deadline passes; a wait cut short by a
-// signal is taken up again.
-bool ReadableBefore(int fd, Clock::time_point deadline) {
-  do {
-    if (testsocket::Wait(H(fd), true, false, MillisecondsLeft(deadline)).Readable) return true;
-  } while (Clock::now() < deadline);
-  return false;
-}
-
-// One receive into buffer, taken up again after an interruption.
-long ReceiveOnce(int fd, char* buffer, std::size_t size) {
-  for (;;) {
-    long n = testsocket::Receive(H(fd), buffer, size);
-    if (n >= 0 || !testsocket::FailureWasRetry()) return n;
+netplatform::Address LoopbackAddress(bool ipv6) {
+  netplatform::Address address;
+  if (ipv6) {
+    address.family = netplatform::Family::V6;
+    address.bytes[15] = 1;
+  } else {
+    address.bytes[0] = 127;
+    address.bytes[3] = 1;
   }
+  return address;
+}
+
+// A socket bound to the loopback address; throws with the system's reason.
+Socket Bound(bool ipv6, std::uint16_t& port, int receiveBuffer) {
+  Socket s(platform::Bind(LoopbackAddress(ipv6), port, receiveBuffer));
+  if (!s.Valid()) throw std::runtime_error(FailureText(std::string("bind to ") + (ipv6 ? "::1" : "127.0.0.1")));
+  return s;
+}
+
+enum class TReceived { Data, Closed, Failed };
+
+// One receive appended to `data`.
+TReceived ReceiveInto(Handle s, std::string& data) {
+  char buffer[65536];
+  const int n = netplatform::Receive(s, buffer, sizeof buffer);
+  if (n > 0) {
+    data.append(buffer, static_cast<std::size_t>(n));
+    return TReceived::Data;
+  }
+  return n == 0 ? TReceived::Closed : TReceived::Failed;
 }
 
 }  // namespace
 
-Fd& Fd::operator=(Fd&& other) noexcept {
+milliseconds Left(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+  return left > milliseconds(0) ? left : milliseconds(0);
+}
+
+bool Ready(Handle socket, netplatform::WaitFor what, milliseconds timeout) {
+  // The platform layer waits without limit for 0 and looks once for -1.
+  const auto ms = timeout.count();
+  return netplatform::Wait(socket, what, ms > 0 ? static_cast<int>(ms) : -1) == 1;
+}
+
+std::string FailureText(const std::string& what) { return what + ": " + SystemErrorText(netplatform::LastError()); }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) Reset(other.Release());
   return *this;
 }
 
-int Fd::Release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
+Handle Socket::Release() {
+  const Handle handle = FHandle;
+  FHandle = netplatform::kInvalidSocket;
+  return handle;
 }
 
-void Fd::Reset(int fd) {
-  if (fd_ >= 0) testsocket::Close(H(fd_));
-  fd_ = fd;
+void Socket::Reset(Handle handle) {
+  if (Valid()) netplatform::CloseSocket(FHandle);
+  FHandle = handle;
 }
 
-Listener::Listener(int backlog, bool ipv6) {
-  fd_ = Fd(Int(testsocket::BindLoopback(port_, 0, ipv6)));
-  testsocket::Listen(H(fd_.Get()), backlog);
+bool Socket::Send(std::string_view data) const {
+  while (!data.empty()) {
+    const int n = netplatform::Send(FHandle, data.data(), static_cast<int>(data.size()));
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
-Fd Listener::Accept(int timeoutMs) {
-  if (!ReadableBefore(fd_.Get(), Clock::now() + std::chrono::milliseconds(timeoutMs))) return Fd();
-  return Fd(Int(testsocket::Accept(H(fd_.Get()))));
+std::string Socket::ReceiveOnce(milliseconds timeout) const {
+  std::string data;
+  if (Ready(FHandle, netplatform::WaitFor::Read, timeout)) ReceiveInto(FHandle, data);
+  return data;
 }
 
-RefusedPort::RefusedPort(bool ipv6, std::uint16_t port) : port_(port) {
-  fd_ = Fd(Int(testsocket::BindLoopback(port_, 0, ipv6)));
+std::string Socket::ReceiveUntil(std::string_view marker, milliseconds timeout) const {
+  std::string data;
+  const auto deadline = Clock::now() + timeout;
+  while (data.find(marker) == std::string::npos && Ready(FHandle, netplatform::WaitFor::Read, Left(deadline))) {
+    if (ReceiveInto(FHandle, data) != TReceived::Data) break;
+  }
+  return data;
 }
 
-FullBacklogListener::FullBacklogListener() : listener_(0) {
+TEnd Socket::ReadToEnd(milliseconds timeout, std::string& data) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (!Ready(FHandle, netplatform::WaitFor::Read, Left(deadline))) return TEnd::TimedOut;
+    switch (ReceiveInto(FHandle, data)) {
+      case TReceived::Data:
+        break;
+      case TReceived::Closed:
+        return TEnd::Closed;
+      case TReceived::Failed:
+        return TEnd::Reset;
+    }
+  }
+}
+
+void Socket::ShutdownWrite() const { platform::ShutdownWrite(FHandle); }
+
+int Socket::UnacknowledgedBytes() const { return platform::UnacknowledgedBytes(FHandle); }
+
+void Socket::CloseWithReset() {
+  platform::LingerNot(FHandle);
+  Reset();
+}
+
+Socket Connect(std::uint16_t port) {
+  Socket s(netplatform::OpenSocket(1, netplatform::Family::V4));
+  if (!s.Valid()) throw std::runtime_error(FailureText("socket"));
+  if (netplatform::Connect(s.Get(), LoopbackAddress(false), port) != 0)
+    throw std::runtime_error(FailureText("connect to 127.0.0.1:" + std::to_string(port)));
+  return s;
+}
+
+Listener::Listener(int backlog, bool ipv6, int receiveBuffer) : FSocket(Bound(ipv6, FPort, receiveBuffer)) {
+  if (platform::Listen(FSocket.Get(), backlog) != 0) throw std::runtime_error(FailureText("listen"));
+}
+
+Socket Listener::Accept(milliseconds timeout) {
+  if (!Ready(FSocket.Get(), netplatform::WaitFor::Read, timeout)) return Socket();
+  return Socket(platform::Accept(FSocket.Get()));
+}
+
+RefusedPort::RefusedPort(bool ipv6, std::uint16_t port) : FSocket(Bound(ipv6, port, 0)), FPort(port) {}
+
+FullBacklogListener::FullBacklogListener() : FListener(0) {
   // The system keeps a few more completed connections than the backlog asks
   // for; keep connecting until one attempt goes unanswered.
-  for (int i = 0; i < 64 && !full_; ++i) {
-    Fd s(Int(testsocket::StartConnectLoopback(Port())));
-    full_ = s.Valid() && !testsocket::Wait(H(s.Get()), false, true, 300).Writable;
-    fillers_.push_back(std::move(s));
+  for (int i = 0; i < 64 && !FFull; ++i) {
+    Socket s(netplatform::OpenSocket(1, netplatform::Family::V4));
+    if (!s.Valid() || netplatform::SetNonBlocking(s.Get(), true) != 0 ||
+        netplatform::StartConnect(s.Get(), LoopbackAddress(false), Port()) != 0)
+      continue;
+    int error = 0;
+    FFull = netplatform::WaitConnect(s.Get(), 300, error) == 0;
+    FFillers.push_back(std::move(s));
   }
 }
 
@@ -88,42 +162,6 @@ bool HasIpv6Loopback() {
   } catch (const std::runtime_error&) {
     return false;
   }
-}
-
-bool SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    long n = testsocket::Send(H(fd), data.data(), data.size());
-    if (n < 0 && testsocket::FailureWasRetry()) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-std::string ReadUpTo(int fd, std::size_t count, int timeoutMs) {
-  std::string got;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[4096];
-  while (got.size() < count && ReadableBefore(fd, deadline)) {
-    long n = ReceiveOnce(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  return got;
-}
-
-bool WaitPeerClosed(int fd, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[4096];
-  while (ReadableBefore(fd, deadline)) {
-    if (ReceiveOnce(fd, buffer, sizeof buffer) <= 0) return true;
-  }
-  return false;
-}
-
-void CloseWithReset(Fd& fd) {
-  testsocket::ResetOnClose(H(fd.Get()));
-  fd.Reset();
 }
 
 }  // namespace loopback

@@ -1,11 +1,34 @@
-// What the loopback helpers do differently on POSIX.
+// What the loopback endpoints need of POSIX beyond the platform layer.
 
 #include "support/loopback.h"
 
 #include <dirent.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "net/socket_address.h"
 
 namespace loopback {
+
+const int kConnectionRefused = ECONNREFUSED;
+const int kConnectionReset = ECONNRESET;
+const int kBrokenPipe = EPIPE;
+const int kNetworkUnreachable = ENETUNREACH;
+const int kUnknownName = EAI_NONAME;
+const int kWouldBlock = EWOULDBLOCK;
+
+// The resolver's own numbers and texts, not an errno's.
+std::string ResolverText(int number) { return gai_strerror(number); }
+
+bool ReceiveReportsResetAsClose() { return false; }
 
 int CountOpenDescriptors() {
   DIR* dir = opendir("/proc/self/fd");
@@ -17,8 +40,56 @@ int CountOpenDescriptors() {
   return count - 1;  // the directory stream's own descriptor
 }
 
-DefaultPipeSignal::DefaultPipeSignal() : previous_(signal(SIGPIPE, SIG_DFL)) {}
+DefaultPipeSignal::DefaultPipeSignal() : FPrevious(signal(SIGPIPE, SIG_DFL)) {}
 
-DefaultPipeSignal::~DefaultPipeSignal() { signal(SIGPIPE, previous_); }
+DefaultPipeSignal::~DefaultPipeSignal() { signal(SIGPIPE, FPrevious); }
+
+namespace platform {
+
+namespace {
+int Fd(Handle s) { return static_cast<int>(s); }
+}  // namespace
+
+Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer) {
+  const Handle s = netplatform::OpenSocket(1, address.family);
+  if (s == netplatform::kInvalidSocket) return s;
+  if (receiveBuffer > 0) setsockopt(Fd(s), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  netplatform::TSocketAddress bound(address, port);
+  socklen_t length = bound.length;
+  if (bind(Fd(s), bound.Get(), length) != 0 ||
+      getsockname(Fd(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+    const int error = errno;
+    netplatform::CloseSocket(s);
+    errno = error;
+    return netplatform::kInvalidSocket;
+  }
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&bound.storage)->sin_port);
+  return s;
+}
+
+int Listen(Handle listener, int backlog) { return listen(Fd(listener), backlog); }
+
+Handle Accept(Handle listener) {
+  const int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return netplatform::kInvalidSocket;
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return static_cast<Handle>(fd);
+}
+
+void ShutdownWrite(Handle socket) { shutdown(Fd(socket), SHUT_WR); }
+
+void LingerNot(Handle socket) {
+  const linger hard{1, 0};
+  setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+
+int UnacknowledgedBytes(Handle socket) {
+  int unsent = 0;
+  return ioctl(Fd(socket), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
+}
+
+}  // namespace platform
 
 }  // namespace loopback

@@ -1,12 +1,51 @@
-// What the loopback helpers do differently over WinSock.
+// What the loopback endpoints need of WinSock beyond the platform layer.
 
 #include "support/loopback.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
 
 #include <cstdint>
 
+#include "net/socket_address.h"
+#include "net/system_error.h"
+
 namespace loopback {
+
+namespace {
+
+// The fixtures' own use of WinSock, apart from the code under test, which
+// starts and ends its own.
+struct TWinSockUse {
+  TWinSockUse() { netplatform::StartUp(); }
+  ~TWinSockUse() { netplatform::CleanUp(); }
+};
+const TWinSockUse kWinSockUse;
+
+SOCKET Sock(Handle s) { return static_cast<SOCKET>(s); }
+
+void SetOption(Handle s, int level, int name, int value) {
+  setsockopt(Sock(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+}  // namespace
+
+const int kConnectionRefused = WSAECONNREFUSED;
+const int kConnectionReset = WSAECONNRESET;
+const int kBrokenPipe = WSAECONNABORTED;
+const int kNetworkUnreachable = WSAENETUNREACH;
+const int kUnknownName = WSAHOST_NOT_FOUND;
+const int kWouldBlock = WSAEWOULDBLOCK;
+
+// WinSock's resolver errors are ordinary WinSock numbers with system texts.
+std::string ResolverText(int number) { return SystemErrorText(number); }
+
+// Wine's ntdll names its version; Windows' does not.
+bool ReceiveReportsResetAsClose() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 // Counts sockets, the handles the code under test opens. Wine does not count
 // a process's handles (GetProcessHandleCount gives 0), so every handle value
@@ -25,5 +64,47 @@ int CountOpenDescriptors() {
 DefaultPipeSignal::DefaultPipeSignal() = default;
 
 DefaultPipeSignal::~DefaultPipeSignal() = default;
+
+namespace platform {
+
+Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer) {
+  const Handle s = netplatform::OpenSocket(1, address.family);
+  if (s == netplatform::kInvalidSocket) return s;
+  if (receiveBuffer > 0) SetOption(s, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
+  SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE);
+  netplatform::TSocketAddress bound(address, port);
+  int length = bound.length;
+  if (bind(Sock(s), bound.Get(), length) != 0 ||
+      getsockname(Sock(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+    const int error = WSAGetLastError();
+    netplatform::CloseSocket(s);
+    WSASetLastError(error);
+    return netplatform::kInvalidSocket;
+  }
+  // The port sits at the same place in both families' records.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&bound.storage)->sin_port);
+  return s;
+}
+
+int Listen(Handle listener, int backlog) { return listen(Sock(listener), backlog); }
+
+Handle Accept(Handle listener) {
+  const SOCKET s = accept(Sock(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return netplatform::kInvalidSocket;
+  SetOption(s, IPPROTO_TCP, TCP_NODELAY, TRUE);
+  return static_cast<Handle>(s);
+}
+
+void ShutdownWrite(Handle socket) { shutdown(Sock(socket), SD_SEND); }
+
+void LingerNot(Handle socket) {
+  const linger hard{1, 0};
+  setsockopt(Sock(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+}
+
+// WinSock does not tell how much of the sent data the peer has acknowledged.
+int UnacknowledgedBytes(Handle) { return -1; }
+
+}  // namespace platform
 
 }  // namespace loopback

@@ -18,7 +18,7 @@
 
 #include "support/config_template.h"
 #include "support/loopback.h"
-#include "support/loopback_client.h"
+#include "support/xmpp_replies.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -31,10 +31,6 @@ namespace {
 constexpr auto kStartBound = 30s;
 constexpr auto kStopBound = 5s;
 constexpr int kAttempts = 3;
-
-const char kStreamHeader[] =
-    "<?xml version='1.0'?><stream:stream to='localhost' xmlns='jabber:client' "
-    "xmlns:stream='http://etherx.jabber.org/streams'>";
 
 // Finds `name` on PATH; empty when it is not there.
 std::string FindProgram(const std::string& name) {
@@ -165,12 +161,10 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   while (TClock::now() < deadline) {
     if (exited()) return false;
     try {
-      TLoopbackClient client(FPort);
-      client.Send(kStreamHeader);
-      std::string answer = client.ReceiveUntil("jabber:client", 5s);
+      const std::string answer = xmpp_replies::StreamAnswer(FPort);
       if (answer.find("jabber:client") != std::string::npos &&
           answer.find("<stream:error") == std::string::npos) {
-        if (FDirectTlsPort != 0) TLoopbackClient{FDirectTlsPort};  // throws while it does not accept
+        if (FDirectTlsPort != 0) loopback::Connect(FDirectTlsPort);  // throws while it does not accept
         std::this_thread::sleep_for(100ms);
         return !exited();
       }

@@ -1,12 +1,11 @@
 #include "support/scripted_server.h"
 
-#include <functional>
+#include <algorithm>
 #include <stdexcept>
 
-#include "support/test_socket.h"
-
+using loopback::Clock;
+using netplatform::WaitFor;
 using std::chrono::milliseconds;
-using TClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -17,8 +16,14 @@ constexpr milliseconds kSlice{20};
 // once; the pause gives the peer's program time to take them in one receive
 // before the next chunk lands behind them.
 constexpr milliseconds kChunkPause{50};
-// How long a sent chunk may take to be acknowledged by the peer's kernel.
-constexpr milliseconds kAckBound{2000};
+// How long a sent chunk may take to be taken by the peer.
+constexpr milliseconds kTakenBound{2000};
+
+TServerOptions WithReceiveBuffer(int bytes) {
+  TServerOptions options;
+  options.ReceiveBufferBytes = bytes;
+  return options;
+}
 
 }  // namespace
 
@@ -38,172 +43,162 @@ TScriptStep NeverRead() { return {TScriptStep::TKind::NeverRead, "", 0, {}}; }
 }  // namespace script
 
 struct TScriptedServer::TConnection {
-  testsocket::Handle Socket = testsocket::kNoSocket;
-  std::string Received;  // guarded by the server's mutex, like the two below
+  loopback::Socket Socket;  // touched by the connection's player only
+  std::string Received;     // guarded by the server's mutex, like the two below
   std::string Failure;
   bool Finished = false;
-  bool PeerClosed = false;  // touched by the connection's worker only
 };
 
-TScriptedServer::TScriptedServer(TScript script, int receiveBufferBytes)
-    : TScriptedServer(std::vector<TScript>{std::move(script)}, receiveBufferBytes) {}
+// Plays one script on one connection, on the connection's own thread.
+class TScriptedServer::TPlayer {
+ public:
+  TPlayer(TScriptedServer& server, TConnection& connection)
+      : FServer(server), FConnection(connection), FSocket(connection.Socket.Get()) {}
+  void Play(const TScript& script);
 
-TScriptedServer::TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes)
-    : FScripts(std::move(scripts)), FReceiveBuffer(receiveBufferBytes) {
-  if (FScripts.empty()) FScripts.emplace_back();
-  FListener = testsocket::ListenLoopback(FPort, FReceiveBuffer);
-  FAcceptor = std::thread([this] { AcceptLoop(); });
-}
+ private:
+  enum class TResult { Done, TimedOut, PeerClosed, Stopped };
+  // Records whatever arrives until `done` holds, `deadline` passes, the peer
+  // closes or the server stops. Once the peer has closed it only waits.
+  TResult Record(Clock::time_point deadline, const std::function<bool()>& done);
+  // A wait step: false, with the reason recorded, when it ended otherwise.
+  bool Await(const TScriptStep& step, const std::function<bool()>& done, const std::string& what);
+  // Takes in what has arrived, without waiting.
+  void TakeIn();
+  // Sends a whole chunk (several writes only when the socket buffer is
+  // full), recording meanwhile so that neither side can block the other.
+  bool SendChunk(const std::string& chunk);
+  void AwaitTaken();
+  void Fail(const std::string& text);
+  bool Stopping() const { return FServer.FStop; }
 
-TScriptedServer::~TScriptedServer() {
-  FStop = true;
-  FAcceptor.join();
-  for (std::thread& worker : FWorkers) worker.join();
-  testsocket::Close(FListener);
-}
+  TScriptedServer& FServer;
+  TConnection& FConnection;
+  const loopback::Handle FSocket;
+  bool FPeerClosed = false;
+  std::uint64_t FSent = 0;
+  size_t FMarkerCursor = 0;
+};
 
-void TScriptedServer::AcceptLoop() {
-  while (!FStop) {
-    if (!testsocket::Wait(FListener, true, false, static_cast<int>(kSlice.count())).Readable) continue;
-    testsocket::Handle peer = testsocket::AcceptNonBlocking(FListener);
-    if (peer == testsocket::kNoSocket) continue;
-    TConnection* connection;
-    size_t index;
+TScriptedServer::TPlayer::TResult TScriptedServer::TPlayer::Record(Clock::time_point deadline,
+                                                                   const std::function<bool()>& done) {
+  for (;;) {
     {
-      std::lock_guard<std::mutex> lock(FMutex);
-      FConnections.push_back(std::make_unique<TConnection>());
-      connection = FConnections.back().get();
-      connection->Socket = peer;
-      index = FConnections.size() - 1;
+      std::lock_guard<std::mutex> lock(FServer.FMutex);
+      if (done && done()) return TResult::Done;
     }
-    FChanged.notify_all();
-    const TScript& script = FScripts[index < FScripts.size() ? index : FScripts.size() - 1];
-    FWorkers.emplace_back([this, connection, &script] { Serve(*connection, script); });
+    if (Stopping()) return TResult::Stopped;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return TResult::TimedOut;
+    if (FPeerClosed) {
+      if (done) return TResult::PeerClosed;
+      std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, left));
+      continue;
+    }
+    const auto slice = std::min(kSlice, std::chrono::floor<milliseconds>(left));
+    if (slice < milliseconds(1)) {
+      // Less than a wait's unit is left: a look, then sleep it off, so that
+      // a Sleep ends on time.
+      if (loopback::Ready(FSocket, WaitFor::Read, milliseconds(0))) TakeIn();
+      std::this_thread::sleep_until(deadline);
+      continue;
+    }
+    if (loopback::Ready(FSocket, WaitFor::Read, slice)) TakeIn();
   }
 }
 
-namespace {
+bool TScriptedServer::TPlayer::Await(const TScriptStep& step, const std::function<bool()>& done,
+                                     const std::string& what) {
+  const TResult result = Record(Clock::now() + step.Duration, done);
+  if (result == TResult::Done) return true;
+  if (result != TResult::Stopped)
+    Fail(what + (result == TResult::PeerClosed ? ": the peer closed first" : ": timed out"));
+  return false;
+}
 
-enum class TPumpResult { Done, TimedOut, PeerClosed, Stopped };
-
-}  // namespace
-
-void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
-  const testsocket::Handle fd = connection.Socket;
-  size_t markerCursor = 0;
-
-  // Records whatever arrives until `done` holds, `deadline` passes, the peer
-  // closes or the server stops. Once the peer has closed it only waits.
-  auto pump = [&](TClock::time_point deadline, const std::function<bool()>& done) {
-    char buffer[65536];
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> lock(FMutex);
-        if (done && done()) return TPumpResult::Done;
-      }
-      if (FStop) return TPumpResult::Stopped;
-      auto now = TClock::now();
-      if (now >= deadline) return TPumpResult::TimedOut;
-      auto slice = std::min<milliseconds>(kSlice, std::chrono::ceil<milliseconds>(deadline - now));
-      if (connection.PeerClosed) {
-        if (done) return TPumpResult::PeerClosed;
-        std::this_thread::sleep_for(slice);
-        continue;
-      }
-      if (!testsocket::Wait(fd, true, false, static_cast<int>(slice.count())).Readable) continue;
-      long n = testsocket::Receive(fd, buffer, sizeof buffer);
-      if (n > 0) {
-        {
-          std::lock_guard<std::mutex> lock(FMutex);
-          connection.Received.append(buffer, static_cast<size_t>(n));
-        }
-        FChanged.notify_all();
-      } else if (n == 0 || !testsocket::FailureWasRetry()) {
-        connection.PeerClosed = true;
-      }
+void TScriptedServer::TPlayer::TakeIn() {
+  char buffer[65536];
+  const int n = netplatform::Receive(FSocket, buffer, sizeof buffer);
+  if (n > 0) {
+    {
+      std::lock_guard<std::mutex> lock(FServer.FMutex);
+      FConnection.Received.append(buffer, static_cast<size_t>(n));
     }
-  };
-  const auto forever = TClock::time_point::max();
-  auto fail = [&](std::string text) {
-    std::lock_guard<std::mutex> lock(FMutex);
-    if (connection.Failure.empty()) connection.Failure = std::move(text);
-  };
-  auto why = [](TPumpResult result, const std::string& what) {
-    return what + (result == TPumpResult::PeerClosed ? ": the peer closed first" : ": timed out");
-  };
+    FServer.FChanged.notify_all();
+  } else if (n == 0 || netplatform::LastError() != loopback::kWouldBlock) {
+    FPeerClosed = true;
+  }
+}
 
-  // Sends a whole chunk (several writes only when the socket buffer is full),
-  // recording meanwhile so that neither side can block the other.
-  auto sendChunk = [&](const std::string& chunk) {
-    size_t sent = 0;
-    char buffer[65536];
-    while (sent < chunk.size()) {
-      if (FStop) return false;
-      const testsocket::TReady ready = testsocket::Wait(fd, true, true, static_cast<int>(kSlice.count()));
-      if (ready.Readable && !connection.PeerClosed) {
-        long n = testsocket::Receive(fd, buffer, sizeof buffer);
-        if (n > 0) {
-          std::lock_guard<std::mutex> lock(FMutex);
-          connection.Received.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0) {
-          connection.PeerClosed = true;
-        }
-      }
-      if (!ready.Writable) continue;
-      long n = testsocket::Send(fd, chunk.data() + sent, chunk.size() - sent);
-      if (n < 0 && !testsocket::FailureWasRetry()) {
-        fail(testsocket::FailureText("send"));
-        return false;
-      }
-      if (n > 0) sent += static_cast<size_t>(n);
+bool TScriptedServer::TPlayer::SendChunk(const std::string& chunk) {
+  size_t sent = 0;
+  while (sent < chunk.size()) {
+    if (Stopping()) return false;
+    if (!FPeerClosed) TakeIn();
+    if (!loopback::Ready(FSocket, WaitFor::Write, kSlice)) continue;
+    const int n = netplatform::Send(FSocket, chunk.data() + sent, static_cast<int>(chunk.size() - sent));
+    if (n < 0 && netplatform::LastError() != loopback::kWouldBlock) {
+      Fail(loopback::FailureText("send"));
+      return false;
     }
-    FChanged.notify_all();
-    // Wait until the peer's kernel holds the whole chunk (where the system
-    // tells), then pause.
-    auto ackDeadline = TClock::now() + kAckBound;
-    for (;;) {
-      if (testsocket::UnacknowledgedBytes(fd) <= 0 || connection.PeerClosed || TClock::now() >= ackDeadline)
-        break;
-      pump(TClock::now() + milliseconds(1), nullptr);
-    }
-    pump(TClock::now() + kChunkPause, nullptr);
-    return true;
-  };
+    if (n > 0) sent += static_cast<size_t>(n);
+  }
+  FSent += chunk.size();
+  AwaitTaken();
+  return true;
+}
 
+void TScriptedServer::TPlayer::AwaitTaken() {
+  const auto deadline = Clock::now() + kTakenBound;
+  if (FServer.FOptions.Taken) {
+    while (!Stopping() && Clock::now() < deadline && !FServer.FOptions.Taken(FSocket, FSent)) {
+      if (!FPeerClosed) TakeIn();
+      std::this_thread::yield();
+    }
+    return;
+  }
+  // Until the peer's system holds the whole chunk (where the system tells),
+  // then the pause.
+  while (FConnection.Socket.UnacknowledgedBytes() > 0 && !FPeerClosed && Clock::now() < deadline)
+    Record(Clock::now() + milliseconds(1), nullptr);
+  Record(Clock::now() + kChunkPause, nullptr);
+}
+
+void TScriptedServer::TPlayer::Fail(const std::string& text) {
+  std::lock_guard<std::mutex> lock(FServer.FMutex);
+  if (FConnection.Failure.empty()) FConnection.Failure = text;
+}
+
+void TScriptedServer::TPlayer::Play(const TScript& script) {
+  const auto forever = Clock::time_point::max();
+  const auto peerClosed = [this] { return FPeerClosed; };
+  if (FServer.FOptions.Taken) FServer.FOptions.Taken(FSocket, 0);
   bool open = true;
   bool abort = false;
   for (const TScriptStep& step : script) {
-    if (!open || FStop) break;
+    if (!open || Stopping()) break;
     using K = TScriptStep::TKind;
     switch (step.Kind) {
-      case K::WaitBytes: {
-        auto result = pump(TClock::now() + step.Duration,
-                           [&] { return connection.Received.size() >= step.Count; });
-        if (result != TPumpResult::Done) {
-          if (result != TPumpResult::Stopped)
-            fail(why(result, "waiting for " + std::to_string(step.Count) + " bytes"));
-          open = false;
-        }
+      case K::WaitBytes:
+        open = Await(step, [&] { return FConnection.Received.size() >= step.Count; },
+                     "waiting for " + std::to_string(step.Count) + " bytes");
         break;
-      }
-      case K::WaitMarker: {
-        auto result = pump(TClock::now() + step.Duration, [&] {
-          size_t at = connection.Received.find(step.Text, markerCursor);
-          if (at == std::string::npos) return false;
-          markerCursor = at + step.Text.size();
-          return true;
-        });
-        if (result != TPumpResult::Done) {
-          if (result != TPumpResult::Stopped) fail(why(result, "waiting for \"" + step.Text + "\""));
-          open = false;
-        }
+      case K::WaitMarker:
+        open = Await(
+            step,
+            [&] {
+              const size_t at = FConnection.Received.find(step.Text, FMarkerCursor);
+              if (at == std::string::npos) return false;
+              FMarkerCursor = at + step.Text.size();
+              return true;
+            },
+            "waiting for \"" + step.Text + "\"");
         break;
-      }
       case K::Send:
-        open = sendChunk(step.Text);
+        open = SendChunk(step.Text);
         break;
       case K::Sleep:
-        pump(TClock::now() + step.Duration, nullptr);
+        Record(Clock::now() + step.Duration, nullptr);
         break;
       case K::Close:
         open = false;
@@ -213,30 +208,92 @@ void TScriptedServer::Serve(TConnection& connection, const TScript& script) {
         open = false;
         break;
       case K::Silent:
-        pump(forever, [&] { return connection.PeerClosed; });
+        Record(forever, peerClosed);
         open = false;
         break;
       case K::NeverRead:
-        while (!FStop) std::this_thread::sleep_for(kSlice);
+        while (!Stopping()) std::this_thread::sleep_for(kSlice);
         open = false;
         break;
     }
   }
 
-  if (abort) {
-    testsocket::ResetOnClose(fd);
-  } else if (!FStop) {
+  if (!abort && !Stopping()) {
     // A normal close: send our FIN, then record until the peer closes too,
     // so that nothing it still sends is lost and no reset is provoked.
-    testsocket::ShutdownWrite(fd);
-    pump(forever, [&] { return connection.PeerClosed; });
+    FConnection.Socket.ShutdownWrite();
+    Record(forever, peerClosed);
   }
-  testsocket::Close(fd);
+  if (abort || FServer.FOptions.ResetAtEnd) {
+    FConnection.Socket.CloseWithReset();
+  } else {
+    FConnection.Socket.Reset();
+  }
   {
-    std::lock_guard<std::mutex> lock(FMutex);
-    connection.Finished = true;
+    std::lock_guard<std::mutex> lock(FServer.FMutex);
+    FConnection.Finished = true;
   }
-  FChanged.notify_all();
+  FServer.FChanged.notify_all();
+}
+
+TScriptedServer::TScriptedServer(std::vector<TScript> scripts, TServerOptions options)
+    : FScripts(std::move(scripts)), FOptions(std::move(options)), FListener(16, false, FOptions.ReceiveBufferBytes) {
+  if (FScripts.empty()) FScripts.emplace_back();
+  FAcceptor = std::thread([this] { AcceptLoop(); });
+}
+
+TScriptedServer::TScriptedServer(TScript script, int receiveBufferBytes)
+    : TScriptedServer(std::vector<TScript>{std::move(script)}, WithReceiveBuffer(receiveBufferBytes)) {}
+
+TScriptedServer::TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes)
+    : TScriptedServer(std::move(scripts), WithReceiveBuffer(receiveBufferBytes)) {}
+
+TScriptedServer::~TScriptedServer() {
+  FStop = true;
+  // A connection of our own wakes the accept thread at once, rather than at
+  // the end of its wait.
+  loopback::Socket wake;
+  try {
+    wake = loopback::Connect(Port());
+  } catch (const std::runtime_error&) {
+  }
+  FAcceptor.join();
+  if (wake.Valid()) wake.CloseWithReset();
+  for (std::thread& worker : FWorkers) worker.join();
+}
+
+void TScriptedServer::AcceptLoop() {
+  while (!FStop) {
+    loopback::Socket peer = FListener.Accept(kSlice);
+    if (!peer.Valid()) continue;
+    if (FStop) {
+      peer.CloseWithReset();  // the wake-up call
+      break;
+    }
+    netplatform::SetNonBlocking(peer.Get(), true);
+    TConnection* connection;
+    const TScript* script;
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FConnections.push_back(std::make_unique<TConnection>());
+      connection = FConnections.back().get();
+      connection->Socket = std::move(peer);
+      script = &FScripts[std::min(FConnections.size(), FScripts.size()) - 1];
+    }
+    FChanged.notify_all();
+    if (FOptions.Serial) {
+      TPlayer(*this, *connection).Play(*script);
+    } else {
+      FWorkers.emplace_back([this, connection, script] { TPlayer(*this, *connection).Play(*script); });
+    }
+  }
+}
+
+void TScriptedServer::Restart(std::vector<TScript> scripts) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FScripts = std::move(scripts);
+  if (FScripts.empty()) FScripts.emplace_back();
+  FConnections.clear();
 }
 
 TScriptedServer::TConnection* TScriptedServer::Find(size_t index) const {

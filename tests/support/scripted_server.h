@@ -1,22 +1,24 @@
 #pragma once
-// A scripted loopback XMPP server for tests. It listens on 127.0.0.1 on a free
-// port and plays a script on each connection it accepts, so that every reply
-// a client must cope with (answers, delays, split chunks, errors, silence,
-// closes and resets) can be staged exactly. Whatever a connection receives is
-// recorded for the test to inspect.
+// A scripted loopback XMPP server for the tests, the fuzz targets and the
+// benchmark. It listens on 127.0.0.1 on a free port and plays a script on
+// each connection it accepts, so that every reply a client must cope with
+// (answers, delays, split chunks, errors, silence, closes and resets) can be
+// staged exactly. Whatever a connection receives is recorded for the caller
+// to inspect.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/test_socket.h"
+#include "support/loopback.h"
 
 // One step of a connection's script; build steps with the functions below.
 struct TScriptStep {
@@ -37,9 +39,11 @@ TScriptStep WaitBytes(size_t count, std::chrono::milliseconds timeout = std::chr
 // Waits until `marker` arrives. Each marker wait searches on from the end of
 // the previous match, so the same marker can be awaited twice in a row.
 TScriptStep WaitFor(std::string marker, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-// Sends `chunk` as one write, then pauses so the peer receives it by itself.
+// Sends `chunk` as one write, then waits until the peer has taken it (see
+// TServerOptions::Taken), so that the peer receives it by itself.
 TScriptStep Send(std::string chunk);
-// Goes on recording for `duration`, sending nothing.
+// Goes on recording for `duration`, sending nothing; it ends on time to
+// well within a millisecond.
 TScriptStep Sleep(std::chrono::milliseconds duration);
 // Closes the connection normally (FIN); ends the script.
 TScriptStep Close();
@@ -52,20 +56,42 @@ TScriptStep Silent();
 TScriptStep NeverRead();
 }  // namespace script
 
+// How the server plays beyond its scripts.
+struct TServerOptions {
+  // A positive value shrinks the accepted sockets' receive buffer.
+  int ReceiveBufferBytes = 0;
+  // Whether the peer has taken the `sent` bytes the connection `socket` has
+  // sent in all, or is gone; a chunk is followed by waiting for it. Without
+  // it, the wait is for the peer's system to acknowledge the chunk (where
+  // the system tells), then a pause that gives the peer's program time to
+  // read it before the next chunk lands behind it. A harness that can look
+  // at the peer's socket gives its own, and no time is spent in pauses. It
+  // is asked first as the connection begins, with `sent` 0, while the peer's
+  // socket is surely still open.
+  std::function<bool(loopback::Handle socket, std::uint64_t sent)> Taken;
+  // Ends each connection with a reset once both sides have closed, so that
+  // however many connections there are, none is left in TIME_WAIT.
+  bool ResetAtEnd = false;
+  // Plays the connections one after the other on the thread that accepts
+  // them, instead of each on a thread of its own: for a server that serves
+  // one run after another (see Restart) at as little cost as can be.
+  bool Serial = false;
+};
+
 // The server. It starts listening and serving in its constructor and stops,
 // within a bounded time, in its destructor.
 class TScriptedServer {
  public:
+  // Connection i plays scripts[i]; connections beyond the list play the last.
+  TScriptedServer(std::vector<TScript> scripts, TServerOptions options);
   // Every connection plays `script`.
   explicit TScriptedServer(TScript script, int receiveBufferBytes = 0);
-  // Connection i plays scripts[i]; connections beyond the list play the last.
-  // A positive `receiveBufferBytes` shrinks the accepted sockets' receive buffer.
   explicit TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes = 0);
   ~TScriptedServer();
   TScriptedServer(const TScriptedServer&) = delete;
   TScriptedServer& operator=(const TScriptedServer&) = delete;
 
-  uint16_t Port() const { return FPort; }
+  uint16_t Port() const { return FListener.Port(); }
   // Connections accepted so far.
   size_t ConnectionCount() const;
   // Waits until connection `index` has been accepted and its script has ended
@@ -76,17 +102,20 @@ class TScriptedServer {
   // Why connection `index` left its script early (a wait that timed out, the
   // peer closing during a wait, a failed send); empty when it ran through.
   std::string Failure(size_t index) const;
+  // Forgets the connections so far and has those that come next play
+  // `scripts`, counted from 0 again: one server then serves one run after
+  // another. No connection may be in play.
+  void Restart(std::vector<TScript> scripts);
 
  private:
   struct TConnection;
+  class TPlayer;
   void AcceptLoop();
-  void Serve(TConnection& connection, const TScript& script);
   TConnection* Find(size_t index) const;
 
   std::vector<TScript> FScripts;
-  int FReceiveBuffer = 0;
-  testsocket::Handle FListener = testsocket::kNoSocket;
-  uint16_t FPort = 0;
+  TServerOptions FOptions;
+  loopback::Listener FListener;
   std::atomic<bool> FStop{false};
   mutable std::mutex FMutex;
   mutable std::condition_variable FChanged;

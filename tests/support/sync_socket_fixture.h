@@ -33,7 +33,7 @@ EVHSyncSockError Raised(F f) {
 struct Connection {
   loopback::Listener listener;
   TSyncSocket socket{1, true};
-  loopback::Fd peer;
+  loopback::Socket peer;
 
   Connection() {
     socket.Connect("127.0.0.1", listener.Port(), 0);

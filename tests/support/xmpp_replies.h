@@ -3,8 +3,11 @@
 // sends, spelled out byte for byte rather than built by the program's own
 // builders.
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
+#include "support/loopback.h"
 #include "support/scripted_server.h"
 
 namespace xmpp_replies {
@@ -27,6 +30,24 @@ inline const std::string kServerHeader =
 
 inline const std::string kHostUnknown =
     "<stream:error><host-unknown xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+inline const std::string kConflict =
+    "<stream:error><conflict xmlns='urn:ietf:params:xml:ns:xmpp-streams'/></stream:error>";
+
+// The legacy login's field lists, with the digest field and without it, and
+// the server's answers to the "get" and the "set" query.
+inline const std::string kDigestFields = "<query xmlns='jabber:iq:auth'><username/><digest/><resource/></query>";
+inline const std::string kPasswordFields = "<query xmlns='jabber:iq:auth'><username/><password/><resource/></query>";
+inline const std::string kAuthFields = "<iq type='result' id='sw_0'>" + kDigestFields + "</iq>";
+inline const std::string kAuthDone = "<iq type='result' id='sw_1'/>";
+
+// What a server on 127.0.0.1:`port` answers a client stream for "localhost"
+// with, up to its default namespace: what a real server shows that it is up
+// with. Throws std::runtime_error while nothing listens there.
+inline std::string StreamAnswer(std::uint16_t port) {
+  const loopback::Socket client = loopback::Connect(port);
+  client.Send(ClientHeader("localhost"));
+  return client.ReceiveUntil("jabber:client", std::chrono::seconds(5));
+}
 
 // A server that answers the stream header and closes its stream when the
 // client closes its own.
