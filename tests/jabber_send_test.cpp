@@ -220,6 +220,36 @@ TEST(JabberSend, StreamErrorEndsAnEstablishedSessionAndLaterMessagesSaySo) {
   EXPECT_EQ(server.Received(0).find("again"), std::string::npos);
 }
 
+// A server that closes its stream without an error has ended the session
+// too: the message waiting for its confirmation and every later one say so,
+// and the sender closes its own stream. A confirmation in the same chunk as
+// the close still counts.
+TEST(JabberSend, StreamCloseEndsAnEstablishedSessionAndLaterMessagesSaySo) {
+  const std::string ended = "The server has ended the session; </stream:stream>";
+  TScriptedServer server(LoginThen({WaitFor("</message>"), Send(kStreamClose), WaitFor(kStreamClose), Close()}));
+  auto sender = LoggedIn(server);
+  sender->SendMessage("bob@localhost", "hi");
+  EXPECT_EQ(sender->LastError, ended);
+  EXPECT_EQ(sender->ErrorCode, jabberErrUnavailable);
+  EXPECT_FALSE(sender->Connected);
+  EXPECT_FALSE(sender->Socket->Connected());
+  sender->SendMessage("bob@localhost", "again");
+  EXPECT_EQ(sender->LastError, ended);
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Failure(0), "");
+  EXPECT_EQ(server.Received(0).find("again"), std::string::npos);
+
+  TScriptedServer confirming(LoginThen(
+      {WaitFor("</message>"),
+       Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>") + kStreamClose), Silent()}));
+  sender = LoggedIn(confirming);
+  sender->SendMessage("bob@localhost", "hi");
+  EXPECT_TRUE(sender->Confirmed);
+  EXPECT_EQ(sender->LastError, "");
+  sender->SendMessage("bob@localhost", "again");
+  EXPECT_EQ(sender->LastError, ended);
+}
+
 // Requests, presence and white space during the wait settle nothing; the
 // requests are answered, so a server that pings its clients is not left
 // waiting, and the confirmation still counts.

@@ -152,6 +152,7 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     RaiseServerError(GetElement(kFailureName, text));
   }
   if (Contains(text, kStreamClose)) {
+    if (Connected && !Closing && !ProbeMode) EndByStreamClose(text);
     Connected = false;
     return;
   }
@@ -234,6 +235,28 @@ void TJabberSend::EndByStreamError(const std::string& Text) {
     SetErrorCode(failure.Code);
     throw;
   }
+}
+
+// A server may end a session by closing its stream (an idle session, an
+// account removed): the session is gone as after a stream error, and
+// waiting on for a confirmation, or sending into the closed connection,
+// would only hide that.
+void TJabberSend::EndByStreamClose(const std::string& Text) {
+  FEndedByServer = true;
+  FEndedBy = kStreamClose;
+  FEndedCode = jabberErrUnavailable;
+  Connected = false;
+  try {
+    TOutBuffer buffer;
+    BuildStreamClose(buffer);
+    SendStanza(buffer);
+  } catch (const std::exception&) {
+    // The server may have dropped the connection with its close.
+  }
+  Disconnect();
+  // The confirmation may have come in the same chunk as the close.
+  SettleMessages(Text);
+  if (!Confirmed) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
 }
 
 // An entity must answer every "get" and "set" request addressed to it, or

@@ -59,7 +59,8 @@ class TJabberSend : public TSender {
   // normally and keep the session, except after a stream error: then the
   // server has ended the session, it is closed, and every further
   // SendMessage fails at once with a reason that says so, until Connect
-  // opens a new one. Other socket failures raise.
+  // opens a new one. The same goes when the server closes its stream
+  // without an error. Other socket failures raise.
   void SendMessage(const std::string& ARecipient, const std::string& Body) override;
 
   // Raise a session error; every EJabberSendError goes through
@@ -115,6 +116,9 @@ class TJabberSend : public TSender {
   // Classifies a stream error as the session stood when it came, ends the
   // session and raises.
   [[noreturn]] void EndByStreamError(const std::string& Text);
+  // The server has closed its stream in an established session, without an
+  // error: closes ours, and raises unless Text confirmed the message too.
+  void EndByStreamClose(const std::string& Text);
   // Answers the server's requests to this session.
   void AnswerRequests(const std::string& Text);
   // Looks through the messages in Text for the recipient's event about the
