@@ -18,6 +18,8 @@
 
 namespace loopback {
 
+using netplatform::Native;
+
 const int kConnectionRefused = ECONNREFUSED;
 const int kConnectionReset = ECONNRESET;
 const int kBrokenPipe = EPIPE;
@@ -46,18 +48,14 @@ DefaultPipeSignal::~DefaultPipeSignal() { signal(SIGPIPE, FPrevious); }
 
 namespace platform {
 
-namespace {
-int Fd(Handle s) { return static_cast<int>(s); }
-}  // namespace
-
 Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer) {
   const Handle s = netplatform::OpenSocket(1, address.family);
   if (s == netplatform::kInvalidSocket) return s;
-  if (receiveBuffer > 0) setsockopt(Fd(s), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  if (receiveBuffer > 0) setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   netplatform::TSocketAddress bound(address, port);
   socklen_t length = bound.length;
-  if (bind(Fd(s), bound.Get(), length) != 0 ||
-      getsockname(Fd(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+  if (bind(Native(s), bound.Get(), length) != 0 ||
+      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
     const int error = errno;
     netplatform::CloseSocket(s);
     errno = error;
@@ -68,26 +66,26 @@ Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiv
   return s;
 }
 
-int Listen(Handle listener, int backlog) { return listen(Fd(listener), backlog); }
+int Listen(Handle listener, int backlog) { return listen(Native(listener), backlog); }
 
 Handle Accept(Handle listener) {
-  const int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  const int fd = accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return netplatform::kInvalidSocket;
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return static_cast<Handle>(fd);
 }
 
-void ShutdownWrite(Handle socket) { shutdown(Fd(socket), SHUT_WR); }
+void ShutdownWrite(Handle socket) { shutdown(Native(socket), SHUT_WR); }
 
 void LingerNot(Handle socket) {
   const linger hard{1, 0};
-  setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
 int UnacknowledgedBytes(Handle socket) {
   int unsent = 0;
-  return ioctl(Fd(socket), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
+  return ioctl(Native(socket), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
 }
 
 }  // namespace platform

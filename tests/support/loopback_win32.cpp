@@ -13,6 +13,8 @@
 
 namespace loopback {
 
+using netplatform::Native;
+
 namespace {
 
 // The fixtures' own use of WinSock, apart from the code under test, which
@@ -23,10 +25,8 @@ struct TWinSockUse {
 };
 const TWinSockUse kWinSockUse;
 
-SOCKET Sock(Handle s) { return static_cast<SOCKET>(s); }
-
 void SetOption(Handle s, int level, int name, int value) {
-  setsockopt(Sock(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
+  setsockopt(Native(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 }  // namespace
@@ -74,8 +74,8 @@ Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiv
   SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE);
   netplatform::TSocketAddress bound(address, port);
   int length = bound.length;
-  if (bind(Sock(s), bound.Get(), length) != 0 ||
-      getsockname(Sock(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+  if (bind(Native(s), bound.Get(), length) != 0 ||
+      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
     const int error = WSAGetLastError();
     netplatform::CloseSocket(s);
     WSASetLastError(error);
@@ -86,20 +86,20 @@ Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiv
   return s;
 }
 
-int Listen(Handle listener, int backlog) { return listen(Sock(listener), backlog); }
+int Listen(Handle listener, int backlog) { return listen(Native(listener), backlog); }
 
 Handle Accept(Handle listener) {
-  const SOCKET s = accept(Sock(listener), nullptr, nullptr);
+  const SOCKET s = accept(Native(listener), nullptr, nullptr);
   if (s == INVALID_SOCKET) return netplatform::kInvalidSocket;
   SetOption(s, IPPROTO_TCP, TCP_NODELAY, TRUE);
   return static_cast<Handle>(s);
 }
 
-void ShutdownWrite(Handle socket) { shutdown(Sock(socket), SD_SEND); }
+void ShutdownWrite(Handle socket) { shutdown(Native(socket), SD_SEND); }
 
 void LingerNot(Handle socket) {
   const linger hard{1, 0};
-  setsockopt(Sock(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+  setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
 }
 
 // WinSock does not tell how much of the sent data the peer has acknowledged.
