@@ -177,6 +177,7 @@ TEST(ElementReader, RefusesWithTheReason) {
       {"bare ampersand", "<a>x & y</a>", "Bare '&' in XML"},
       {"empty reference", "<a>&;</a>", "Bare '&' in XML"},
       {"malformed character reference", "<a>&#x;</a>", "Malformed XML character reference"},
+      {"entity with a colon", "<a>&a:b;</a>", "Malformed XML entity reference"},
       {"character reference to NUL", "<a>&#0;</a>", "XML character reference to a character XML does not allow"},
       {"character reference past Unicode", "<a>&#x110000;</a>",
        "XML character reference to a character XML does not allow"},

@@ -29,6 +29,7 @@ const char kBadAttribute[] = "Malformed XML attribute";
 const char kLtInAttribute[] = "'<' in an XML attribute value";
 const char kBareAmp[] = "Bare '&' in XML";
 const char kBadCharRef[] = "Malformed XML character reference";
+const char kBadEntityRef[] = "Malformed XML entity reference";
 const char kInvalidCharRef[] = "XML character reference to a character XML does not allow";
 const char kUnknownEntity[] = "Unknown XML entity: ";
 const char kDuplicate[] = "Duplicate XML attribute: ";
@@ -266,9 +267,12 @@ struct TElementReader::TImpl {
   }
 
   // A name's next byte. A name has at most one colon, between its prefix
-  // and its local part.
+  // and its local part, each of which begins as a name does.
   static void NameChar(TElementReader& R, std::string& Name, unsigned char c) {
-    if (c == ':' && (Name.empty() || Name.find(':') != std::string::npos)) Fail(R, kBadName + Shown(Name + ':'));
+    const bool second = c == ':' && (Name.empty() || Name.find(':') != std::string::npos);
+    if (second || (!Name.empty() && Name.back() == ':' && !IsNameStart(c))) {
+      Fail(R, kBadName + Shown(Name + static_cast<char>(c)));
+    }
     Name += static_cast<char>(c);
   }
 
@@ -348,6 +352,8 @@ struct TElementReader::TImpl {
       R.FState = R.FRefReturn;
       return;
     }
+    // No entity has a colon in its name, and with namespaces none may.
+    if (c == ':' && (ref.empty() || ref[0] != '#')) Fail(R, kBadEntityRef);
     bool fits;
     if (ref.empty()) {
       fits = c == '#' || IsNameStart(c);
