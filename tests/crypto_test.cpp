@@ -23,9 +23,11 @@ TEST(Crypto, Sha256OfAbc) {
   EXPECT_EQ(Hex(Digest(THashKind::Sha256, "abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
-// A key of no bytes is a key, not a missing one.
-TEST(Crypto, HmacWithEmptyKey) {
+// A key or password of no bytes is one, not a missing one.
+TEST(Crypto, EmptyKeys) {
   EXPECT_EQ(Hex(Hmac(THashKind::Sha256, "", "")), "b613679a0814d9ec772f95d778c35fc5ff1697c493715653c6c712144292c5ad");
+  EXPECT_EQ(Hex(Pbkdf2(THashKind::Sha256, "", "salt", 2)),
+            "62384466264daadc4144018c6bd864648272b34da8980d31521ffcce92ae003b");
 }
 
 TEST(Crypto, RandomBytesHaveTheSizeAskedAndDiffer) {
