@@ -82,7 +82,8 @@ const std::string kNonce = "r=fyko+d2lbbFgONRv9qkxdawL3rfc";
 INSTANTIATE_TEST_SUITE_P(
     Cases, ScramRefusal,
     testing::Values(
-        TRefusal{"ForeignNonce", "r=3rfcNHYJY1ZVvWVs7j" + kSalt + ",i=4096", "", "The server's nonce does not extend ours"},
+        TRefusal{"ForeignNonce", "r=3rfcNHYJY1ZVvWVs7j" + kSalt + ",i=4096", "",
+                 "The server's nonce does not extend ours"},
         TRefusal{"NonceNotLonger", "r=fyko+d2lbbFgONRv9qkxdawL" + kSalt + ",i=4096", "",
                  "The server's nonce does not extend ours"},
         TRefusal{"TenMillionIterations", kNonce + kSalt + ",i=10000000", "",

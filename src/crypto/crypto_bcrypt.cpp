@@ -54,9 +54,9 @@ BCRYPT_ALG_HANDLE Provider(THashKind Kind, bool Keyed) {
   static BCRYPT_ALG_HANDLE providers[2][2] = {};
   std::lock_guard<std::mutex> lock(opening);
   BCRYPT_ALG_HANDLE& provider = providers[Kind == THashKind::Sha1 ? 0 : 1][Keyed ? 1 : 0];
+  const wchar_t* algorithm = Kind == THashKind::Sha1 ? BCRYPT_SHA1_ALGORITHM : BCRYPT_SHA256_ALGORITHM;
   if (!provider)
-    Check(BCryptOpenAlgorithmProvider(&provider, Kind == THashKind::Sha1 ? BCRYPT_SHA1_ALGORITHM : BCRYPT_SHA256_ALGORITHM,
-                                      nullptr, Keyed ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0),
+    Check(BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, Keyed ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0),
           "BCryptOpenAlgorithmProvider");
   return provider;
 }

@@ -122,7 +122,8 @@ std::string TScramClient::ClientFinal(std::string_view ServerFirst) {
   if (iterations.size() > limit.size() || (iterations.size() == limit.size() && iterations > limit))
     Refuse(scramTooManyIterations, {std::string(iterations), limit});
 
-  const std::string salted = Pbkdf2(FKind, FPassword, *salt, static_cast<std::uint32_t>(std::stoul(std::string(iterations))));
+  const auto count = static_cast<std::uint32_t>(std::stoul(std::string(iterations)));
+  const std::string salted = Pbkdf2(FKind, FPassword, *salt, count);
   const std::string clientKey = Hmac(FKind, salted, "Client Key");
   const std::string storedKey = Digest(FKind, clientKey);
   // "biws" is "n,," in base64: the gs2 header, without channel binding.
