@@ -6,7 +6,6 @@
 
 #include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/case_name.h"
@@ -62,22 +61,6 @@ TEST(Check, DomainIsTheOneTheStreamHeaderNames) {
   EXPECT_GE(AliveMs(run.Output), 0) << run.Output;
   ASSERT_TRUE(server.WaitFinished(0, 5s));
   EXPECT_EQ(server.Received(0), ClientHeader("a&amp;b.example") + kStreamClose);
-}
-
-// A Linux command line is UTF-8: such an argument goes out as it is, while
-// bytes that are not UTF-8 keep their ISO-8859-1 reading.
-TEST(Check, Utf8DomainGoesOutUnchanged) {
-  if (ProgramIsWindowsBuild()) GTEST_SKIP() << "a Windows command line is in the ANSI code page";
-  for (const auto& [domain, sent] : {std::pair<std::string, std::string>{"ch\xC3\xA4t.example", "ch\xC3\xA4t.example"},
-                                     {"ch\xE4t.example", "ch&#228;t.example"}}) {
-    TScriptedServer server(PoliteServer());
-    TArgs arguments = Probe(server.Port());
-    arguments.push_back("-domain:" + domain);
-    const TProgramRun run = RunTolvane(arguments);
-    EXPECT_GE(AliveMs(run.Output), 0) << run.Output;
-    ASSERT_TRUE(server.WaitFinished(0, 5s));
-    EXPECT_EQ(server.Received(0), ClientHeader(sent) + kStreamClose);
-  }
 }
 
 TEST(Check, ReportedTimeCoversTheWaitForTheAnswer) {

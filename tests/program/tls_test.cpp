@@ -300,8 +300,8 @@ TEST(TlsService, NotXmppIsBad) {
     _exit(127);
   }
   for (int i = 0; i < 200; ++i) {
-    const std::vector<std::string> open = listeners::Of(pid);
-    if (std::find(open.begin(), open.end(), listeners::Loopback(port)) != open.end()) break;
+    const std::vector<std::string> listening = listeners::Of(pid);
+    if (std::find(listening.begin(), listening.end(), listeners::Loopback(port)) != listening.end()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   const TProgramRun run = RunTolvane({"-host:localhost", "-port:" + std::to_string(port), "-timeout:5000",
