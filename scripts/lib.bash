@@ -26,7 +26,7 @@ declare -A tolvane_packages=(
   [fuzz]="cmake ninja-build clang libclang-rt-14-dev libssl-dev"
   [windows]="g++-mingw-w64-x86-64 googletest wine64"
   [package]="dpkg-dev lintian man-db groff-base file prosody"
-  [bench]="prosody hyperfine monitoring-plugins-basic time openssl valgrind"
+  [bench]="prosody hyperfine time openssl valgrind"
 )
 
 need() {

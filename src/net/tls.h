@@ -86,6 +86,12 @@ class TTlsSession {
 // name is never sent as the server name.
 bool IsAddressLiteral(std::string_view Name);
 
+// The name a session sends for the server to choose its certificate by (SNI):
+// ServerName in lower case and without a trailing dot, as DNS names compare
+// and as servers match them; empty for an address literal, which is never
+// sent.
+std::string SniName(std::string_view ServerName);
+
 // For the platform halves: reads the DNS names and XMPP addresses of a
 // subjectAltName extension's value (DER) into Certificate; false when it is
 // malformed, with what was read before the fault kept.
