@@ -32,9 +32,13 @@ void TTlsStream::Handshake(std::int32_t TimeoutMs) {
         throw ETlsError(tlsErrHandshake, {TlsReasonText(TTlsReason::ServerClosed)});
     }
   }
-  // What the session left in FIn arrived after the handshake's end and is
-  // the first thing Receive decrypts.
+  // Bytes that came with the handshake's last flight belong to the
+  // conversation. The session may have kept them in FIn or taken them in
+  // already (OpenSSL reads all it is given), so the first Receive decrypts
+  // even when FIn is empty: otherwise they would wait for the server's next
+  // bytes, which may never come.
   FEstablished = true;
+  FUnread = true;
 }
 
 TPeerCertificate TTlsStream::PeerCertificate() {
@@ -53,7 +57,6 @@ void TTlsStream::Send(std::string_view Data, std::int32_t TimeoutMs) {
 TByteStream::TReceived TTlsStream::Receive(std::int32_t TimeoutMs, std::string& Into) {
   if (!FEstablished) throw std::logic_error("TTlsStream::Receive before the handshake");
   const TDeadline budget(TimeoutMs);
-  bool fresh = !FIn.empty();  // bytes the session has not seen yet
   for (;;) {
     if (!FPlain.empty()) {
       Into += FPlain;
@@ -61,8 +64,8 @@ TByteStream::TReceived TTlsStream::Receive(std::int32_t TimeoutMs, std::string& 
       return TReceived::Data;
     }
     if (FPeerClosed) return TReceived::Closed;
-    if (fresh) {
-      fresh = false;
+    if (FUnread) {
+      FUnread = false;
       std::string answer;
       if (!FSession.Decrypt(FIn, FPlain, answer)) FPeerClosed = true;
       if (!answer.empty()) FLower.Send(answer, budget.Next());
@@ -70,7 +73,7 @@ TByteStream::TReceived TTlsStream::Receive(std::int32_t TimeoutMs, std::string& 
     }
     const TReceived read = FLower.Receive(budget.Next(), FIn);
     if (read != TReceived::Data) return read;
-    fresh = true;
+    FUnread = true;
   }
 }
 

@@ -53,6 +53,7 @@ class TTlsStream : public TByteStream {
   bool FEstablished = false;  // the handshake is complete
   bool FPeerClosed = false;   // the server's close_notify has arrived
   bool FNotified = false;     // our close_notify went out, or was given up
-  std::string FIn;            // received bytes not decrypted yet
+  bool FUnread = false;       // the session may hold bytes not decrypted yet
+  std::string FIn;            // received bytes not given to the session yet
   std::string FPlain;         // decrypted bytes not handed out yet
 };
