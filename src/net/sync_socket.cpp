@@ -175,7 +175,7 @@ bool TSyncSocket::WaitFor(np::WaitFor What, std::int32_t TimeoutMs) {
 void TSyncSocket::SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs) {
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
   if (Length <= 0) return;  // a negative length is never passed; it sends nothing
-  if (FTls) return FTls->Send(std::string_view(static_cast<const char*>(Data), static_cast<std::size_t>(Length)), TimeoutMs);
+  if (FTls) return FTls->Send({static_cast<const char*>(Data), static_cast<std::size_t>(Length)}, TimeoutMs);
   if (!WaitForWrite(TimeoutMs)) RaiseError(sockErrSend, FLastWinSockError);
   if (np::Send(FSocket, Data, Length) == np::kSocketError) RaiseError(sockErrSend, np::LastError());
 }
