@@ -19,7 +19,8 @@ tolvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 declare -A tolvane_packages=(
   [build]="cmake ninja-build g++ libgtest-dev libssl-dev"
   # The native suite: the real servers, the openssl command for the TLS
-  # tests' certificates, /usr/bin/time and valgrind for the soak tests.
+  # tests' certificates and TLS 1.2 test server, /usr/bin/time and valgrind
+  # for the soak tests.
   [tests]="prosody ejabberd openssl time valgrind"
   [demo]="prosody"
   [soak]="prosody time valgrind"
