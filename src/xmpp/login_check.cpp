@@ -29,7 +29,6 @@ constexpr std::string_view kMalformedChallenge = "The server's challenge is malf
 constexpr std::string_view kStreamsNs = "http://etherx.jabber.org/streams";
 constexpr std::string_view kTlsNs = "urn:ietf:params:xml:ns:xmpp-tls";
 constexpr std::string_view kSaslNs = "urn:ietf:params:xml:ns:xmpp-sasl";
-constexpr std::string_view kBindNs = "urn:ietf:params:xml:ns:xmpp-bind";
 constexpr std::string_view kSessionNs = "urn:ietf:params:xml:ns:xmpp-session";
 constexpr std::string_view kStanzasNs = "urn:ietf:params:xml:ns:xmpp-stanzas";
 constexpr std::string_view kAuthNs = "jabber:iq:auth";
