@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "net/byte_stream.h"
 #include "net/tls_error.h"
+#include "support/memory_stream.h"
 #include "xmpp/login_check.h"
 
 namespace {
@@ -43,28 +43,6 @@ const char* const kReasons[] = {
     "Server refused STARTTLS",
 };
 
-// The server's side: each send releases one chunk.
-class TChunkStream : public TByteStream {
- public:
-  explicit TChunkStream(std::deque<std::string> Chunks) : FChunks(std::move(Chunks)) {}
-  void Send(std::string_view, std::int32_t) override {
-    if (FChunks.empty()) return;
-    FReady.push_back(std::move(FChunks.front()));
-    FChunks.pop_front();
-  }
-  TReceived Receive(std::int32_t, std::string& Into) override {
-    if (FReady.empty()) return TReceived::Closed;
-    Into += FReady.front();
-    FReady.pop_front();
-    return Into.empty() ? TReceived::TimedOut : TReceived::Data;
-  }
-  void Close() noexcept override {}
-
- private:
-  std::deque<std::string> FChunks;
-  std::deque<std::string> FReady;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -84,7 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   settings.Mechanism = static_cast<TLoginMechanism>((mode & 7) % 5);
   settings.Tls = (mode & 8) ? TLoginTls::Direct : TLoginTls::StartTls;
   settings.TimeoutMs = 0;
-  TChunkStream stream(std::move(chunks));
+  // Each stanza the check sends releases the next chunk; then the end.
+  TMemoryStream stream;
+  stream.OnSend = [&chunks](TMemoryStream& self, std::string_view) {
+    if (chunks.empty()) return self.PushClosed();
+    self.Push(std::move(chunks.front()));
+    chunks.pop_front();
+  };
   TLoginCheck check(settings, [](TByteStream& plain, std::int32_t) -> TByteStream& { return plain; });
   std::string result = "alive";
   try {

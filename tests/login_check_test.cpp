@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,34 +9,18 @@
 #include "crypto/crypto.h"
 #include "net/tls_error.h"
 #include "support/case_name.h"
+#include "support/memory_stream.h"
 #include "text/base64.h"
 
 namespace {
 
-// Stand-in until the shared in-memory stream lands.
-class TMemoryStream : public TByteStream {
- public:
-  struct TChunk {
-    bool Closed = false;
-    std::string Bytes;
-  };
-  static TChunk Data(std::string Bytes) { return {false, std::move(Bytes)}; }
-  static TChunk Closed() { return {true, {}}; }
-  std::deque<TChunk> Incoming;
-  std::function<void(std::string_view)> OnSend;
-  void Send(std::string_view Data, std::int32_t) override {
-    if (OnSend) OnSend(Data);
-  }
-  TReceived Receive(std::int32_t, std::string& Into) override {
-    if (Incoming.empty()) return TReceived::TimedOut;
-    TChunk chunk = std::move(Incoming.front());
-    Incoming.pop_front();
-    if (chunk.Closed) return TReceived::Closed;
-    Into += chunk.Bytes;
-    return TReceived::Data;
-  }
-  void Close() noexcept override {}
+// One event of the server's answer: bytes, or the connection's end.
+struct TChunk {
+  bool Closed = false;
+  std::string Bytes;
 };
+TChunk Data(std::string Bytes) { return {false, std::move(Bytes)}; }
+TChunk Closed() { return {true, {}}; }
 
 // Where the scripted server can break off instead of answering.
 enum class TStage { None, PlainOpening, TlsOpening, Auth, Restart, Bind, Ping };
@@ -82,7 +64,7 @@ class TScriptedLogin {
   explicit TScriptedLogin(TServer Server) : S(std::move(Server)) {}
 
   // The answer to one stanza; nothing for silence.
-  std::vector<TMemoryStream::TChunk> Answer(const std::string& Sent) {
+  std::vector<TChunk> Answer(const std::string& Sent) {
     Transcript += Sent;
     if (Sent.find("<stream:stream") != std::string::npos) return Opening(++FStreams + (S.Direct ? 1 : 0));
     if (Sent.find("<starttls") != std::string::npos)
@@ -103,14 +85,14 @@ class TScriptedLogin {
       return Reply(TStage::Ping, "<presence from='b@example.org'/><iq type='get' id='q1' from='example.org'><ping "
                                  "xmlns='urn:xmpp:ping'/></iq><iq type='result' id='other'/><iq type='result' id='" +
                                      id + "'/>");
-    if (Sent.find("</stream:stream>") != std::string::npos) return {TMemoryStream::Data("</stream:stream>")};
+    if (Sent.find("</stream:stream>") != std::string::npos) return {Data("</stream:stream>")};
     return {};
   }
 
   std::string Transcript;
 
  private:
-  std::vector<TMemoryStream::TChunk> Opening(int Stream) {
+  std::vector<TChunk> Opening(int Stream) {
     const TStage stage = Stream == 1 ? TStage::PlainOpening : Stream == 2 ? TStage::TlsOpening : TStage::Restart;
     std::string features;
     if (Stream == 1 && S.OffersStartTls) features = "<starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'/>";
@@ -127,20 +109,20 @@ class TScriptedLogin {
       features = "<bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/><session "
                  "xmlns='urn:ietf:params:xml:ns:xmpp-session'>" +
                  std::string(S.SessionRequired ? "" : "<optional/>") + "</session>";
-    std::vector<TMemoryStream::TChunk> chunks{TMemoryStream::Data(kHeader)};
-    for (TMemoryStream::TChunk& chunk : Reply(stage, "<stream:features>" + features + "</stream:features>"))
+    std::vector<TChunk> chunks{Data(kHeader)};
+    for (TChunk& chunk : Reply(stage, "<stream:features>" + features + "</stream:features>"))
       chunks.push_back(std::move(chunk));
     return chunks;
   }
 
-  std::vector<TMemoryStream::TChunk> Reply(TStage Stage, const std::string& Answer) {
-    if (Stage != S.BreakAt || Stage == TStage::None) return {TMemoryStream::Data(Answer)};
+  std::vector<TChunk> Reply(TStage Stage, const std::string& Answer) {
+    if (Stage != S.BreakAt || Stage == TStage::None) return {Data(Answer)};
     switch (S.Break) {
       case TBreak::Silence: return {};
-      case TBreak::StreamError: return {TMemoryStream::Data(kStreamError)};
-      case TBreak::StreamClose: return {TMemoryStream::Data("</stream:stream>")};
-      case TBreak::Drop: return {TMemoryStream::Closed()};
-      case TBreak::Malformed: return {TMemoryStream::Data("<a></b>")};
+      case TBreak::StreamError: return {Data(kStreamError)};
+      case TBreak::StreamClose: return {Data("</stream:stream>")};
+      case TBreak::Drop: return {Closed()};
+      case TBreak::Malformed: return {Data("<a></b>")};
     }
     return {};
   }
@@ -216,8 +198,8 @@ TOutcome RunLogin(TServer Server, TLoginMechanism Mechanism = TLoginMechanism::A
                   TLoginTls Tls = TLoginTls::StartTls, std::string Password = "pencil") {
   TScriptedLogin server(std::move(Server));
   TMemoryStream stream;
-  stream.OnSend = [&](std::string_view sent) {
-    for (TMemoryStream::TChunk& chunk : server.Answer(std::string(sent))) stream.Incoming.push_back(chunk);
+  stream.OnSend = [&](TMemoryStream& self, std::string_view sent) {
+    for (TChunk& chunk : server.Answer(std::string(sent))) chunk.Closed ? self.PushClosed() : self.Push(chunk.Bytes);
   };
   TOutcome outcome;
   TLoginCheck check({"example.org", "alice", Password, Mechanism, Tls, 5000},
