@@ -255,9 +255,8 @@ void TLoginCheck::StackTls() {
   FStream = &FTls(*FStream, FDeadline.Next());
 }
 
-TLoginMechanism TLoginCheck::ChooseMechanism() {
-  std::vector<std::string>& offered = FOffered;
-  offered.clear();
+TLoginMechanism TLoginCheck::ChooseMechanism() const {
+  std::vector<std::string> offered;
   if (const TXmlElement* mechanisms = FFeatures.Child("mechanisms", kSaslNs))
     for (const TXmlElement& mechanism : mechanisms->Children)
       if (mechanism.LocalName() == "mechanism") offered.emplace_back(TrimmedView(mechanism.Text));

@@ -57,12 +57,11 @@ class TLoginCheck {
   // answer, and returns then. Raises ELoginError, ETlsError for TLS and the
   // certificate, EVHSyncSockError when the stream fails.
   void Run(TByteStream& Plain);
-  // Closes the stream as the probe does: the stream close, the server's own
-  // awaited within the time-out, then the connection. Never raises.
+  // Closes the stream as the probe does: after a successful Run the stream
+  // close, the server's own awaited within a time-out of its own, then the
+  // connection; after a failed one the stream close only if the stream can
+  // take it at once, then the connection. Never raises.
   void Close() noexcept;
-
-  // What the server offered as SASL mechanisms, as offered.
-  const std::vector<std::string>& Offered() const { return FOffered; }
 
  private:
   // The steps, in order; their names go into the reasons.
@@ -71,7 +70,7 @@ class TLoginCheck {
   void OpenStream();
   void StartTls();
   void StackTls();
-  TLoginMechanism ChooseMechanism();
+  TLoginMechanism ChooseMechanism() const;
   void LoginPlain();
   void LoginScram(TLoginMechanism Mechanism);
   void LoginLegacy();
@@ -103,7 +102,6 @@ class TLoginCheck {
   TElementReader FReader;
   TXmlElement FFeatures;
   std::string FStreamId;
-  std::vector<std::string> FOffered;
   std::uint32_t FNextId = 0;
   bool FStreamOpen = false;    // our stream header went out and no close yet
   bool FServerClosed = false;  // the server's stream or connection has ended
