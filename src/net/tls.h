@@ -2,8 +2,8 @@
 // TLS over a connected socket. The platform's TLS library (OpenSSL 3 on
 // POSIX, SChannel on Windows; one file each beside this header) is used as a
 // pure transform between the plaintext of the conversation and the bytes on
-// the wire: it never touches the socket. TSyncSocket moves the bytes, so all
-// waiting stays in one place, bounded by its time-outs.
+// the wire: it never touches the socket. TTlsStream (net/tls_stream.h) moves
+// the bytes, so all waiting stays in one place, bounded by its time-outs.
 //
 // The library only reports facts about the server's certificate; judging
 // them, in one order on every platform, is CheckCertificate's business.

@@ -11,3 +11,8 @@ std::u16string AnsiToWide(const std::string& Text);
 // Narrows Text: a character the code page cannot represent becomes the code
 // page's default character ("?").
 std::string WideToAnsi(const std::u16string& Text);
+
+// An argument's text as UTF-8, as a login sends it: on POSIX the system
+// hands arguments over in UTF-8 already and they are kept byte for byte; on
+// Windows they come in the ANSI code page and are converted.
+std::string ArgumentToUtf8(const std::string& Text);

@@ -32,3 +32,5 @@ std::string WideToAnsi(const std::u16string& Text) {
   }
   return result;
 }
+
+std::string ArgumentToUtf8(const std::string& Text) { return Text; }
