@@ -29,7 +29,9 @@ struct TServer {
   bool RefusesStartTls = false;
   TScramFault Scram = TScramFault::None;
   std::string Failure;     // sent instead of the SASL outcome
-  std::string BindError;   // the condition of a bind error
+  std::string BindError;     // the condition of a bind error
+  std::string SessionError;  // the condition of a session error; it makes the session required
+  bool NoDigest = false;     // the legacy login lists the password field only
   bool SessionRequired = false;
   TStage BreakAt = TStage::None;
   TBreak Break = TBreak::Silence;
@@ -65,12 +67,8 @@ class TScriptedLogin {
     if (Sent.find("<response") != std::string::npos) return Reply(TStage::Auth, Response(Sent));
     const std::string id = Between(Sent, "id='", "'");
     if (Sent.find("jabber:iq:auth") != std::string::npos) return Reply(TStage::Auth, Legacy(Sent, id));
-    if (Sent.find("<bind") != std::string::npos)
-      return Reply(TStage::Bind, S.BindError.empty() ? "<iq type='result' id='" + id + "'/>"
-                                                     : "<iq type='error' id='" + id + "'><error type='cancel'><" +
-                                                           S.BindError + " xmlns='urn:ietf:params:xml:ns:xmpp-"
-                                                           "stanzas'/></error></iq>");
-    if (Sent.find("<session") != std::string::npos) return Reply(TStage::None, "<iq type='result' id='" + id + "'/>");
+    if (Sent.find("<bind") != std::string::npos) return Reply(TStage::Bind, IqAnswer(id, S.BindError));
+    if (Sent.find("<session") != std::string::npos) return Reply(TStage::None, IqAnswer(id, S.SessionError));
     if (Sent.find("urn:xmpp:ping") != std::string::npos)
       // Chatter first: a presence, a request to be answered, another iq.
       return Reply(TStage::Ping, "<presence from='b@example.org'/><iq type='get' id='q1' from='example.org'><ping "
@@ -96,7 +94,7 @@ class TScriptedLogin {
     if (Stream == 3)
       features = "<bind xmlns='urn:ietf:params:xml:ns:xmpp-bind'/><session "
                  "xmlns='urn:ietf:params:xml:ns:xmpp-session'>" +
-                 std::string(S.SessionRequired ? "" : "<optional/>") + "</session>";
+                 std::string(S.SessionRequired || !S.SessionError.empty() ? "" : "<optional/>") + "</session>";
     FTo.Push(kHeader);
     Reply(stage, "<stream:features>" + features + "</stream:features>");
   }
@@ -152,8 +150,8 @@ class TScriptedLogin {
   // The digest login: the fields, then the SHA-1 of stream id and password.
   std::string Legacy(const std::string& Sent, const std::string& Id) {
     if (Sent.find("type='get'") != std::string::npos)
-      return "<iq type='result' id='" + Id + "'><query xmlns='jabber:iq:auth'><username/><digest/><resource/>"
-                                             "</query></iq>";
+      return "<iq type='result' id='" + Id + "'><query xmlns='jabber:iq:auth'><username/>" +
+             (S.NoDigest ? "<password/>" : "<digest/>") + "<resource/></query></iq>";
     std::string hex;
     for (const char c : Digest(THashKind::Sha1, "s1d" + S.Password)) {
       hex += "0123456789abcdef"[static_cast<unsigned char>(c) >> 4];
@@ -162,6 +160,13 @@ class TScriptedLogin {
     if (Between(Sent, "<digest>", "<") == hex) return "<iq type='result' id='" + Id + "'/>";
     return "<iq type='error' id='" + Id + "'><error code='401' type='auth'><not-authorized "
            "xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+  }
+
+  // A result, or an error with Condition.
+  static std::string IqAnswer(const std::string& Id, const std::string& Condition) {
+    if (Condition.empty()) return "<iq type='result' id='" + Id + "'/>";
+    return "<iq type='error' id='" + Id + "'><error type='cancel'><" + Condition +
+           " xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
   }
 
   static std::string NotAuthorized() { return "<failure" + kSasl + "><not-authorized/></failure>"; }
@@ -301,6 +306,10 @@ const TRefusalCase kRefusalCases[] = {
     {"NoStartTls", With([](TServer& s) { s.OffersStartTls = false; }), "Server does not offer STARTTLS"},
     {"StartTlsRefused", With([](TServer& s) { s.RefusesStartTls = true; }), "Server refused STARTTLS"},
     {"BindError", With([](TServer& s) { s.BindError = "not-allowed"; }), "Resource binding failed. not-allowed"},
+    {"SessionError", With([](TServer& s) { s.SessionError = "internal-server-error"; }),
+     "Session establishment failed. internal-server-error"},
+    {"LegacyWithoutDigest", With([](TServer& s) { s.NoDigest = true; }), "No usable login mechanism. Offered: password",
+     TLoginMechanism::Legacy},
 };
 
 class LoginRefusalTest : public testing::TestWithParam<TRefusalCase> {};
