@@ -17,3 +17,9 @@ std::string WideToAnsi(const std::u16string& Text);
 // is UTF-8, so valid UTF-8 does; other bytes keep their ISO-8859-1 reading.
 // On Windows narrow text is the ANSI code page, so none does.
 bool IsUtf8Argument(const std::string& Text);
+
+// An argument's text as UTF-8, as a login sends it: on POSIX the
+// system hands arguments over in UTF-8, kept byte for byte (other bytes are
+// read as ISO-8859-1, as IsUtf8Argument says); on
+// Windows they come in the ANSI code page and are converted.
+std::string ArgumentToUtf8(const std::string& Text);

@@ -36,3 +36,5 @@ std::string WideToAnsi(const std::u16string& Text) {
 }
 
 bool IsUtf8Argument(const std::string& Text) { return IsValidUtf8(Text); }
+
+std::string ArgumentToUtf8(const std::string& Text) { return IsValidUtf8(Text) ? Text : Latin1ToUtf8(Text); }

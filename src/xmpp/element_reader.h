@@ -66,8 +66,62 @@ class TElementReader {
   // stream header, its namespaces and any unread bytes.
   void Restart();
 
+  // Further rules of this reader:
+  // - After StreamClose every later Next returns StreamClose again; bytes
+  //   after the close are not read. After an error every Next raises it again.
+  //   Restart clears both.
+  // - The first start tag is the stream header, whatever its name; the
+  //   caller judges the name. A self-closing header (<stream:stream .../>)
+  //   is a stream that opens and closes at once: StreamOpen, then StreamClose.
+  // - White space may also precede the XML declaration.
+  // - UTF-8 is not validated: bytes from 0x80 up pass through as they came,
+  //   in text, attribute values and names. Control bytes other than tab, CR
+  //   and LF are refused, as XML refuses them.
+  // - Line ends are normalised as XML does: CR LF and a lone CR become LF in
+  //   text; tab, CR and LF become a space in attribute values (character
+  //   references excepted).
+
  private:
   struct TImpl;
-  std::string FPending;
-  // The implementer adds what else it needs here.
+  enum class TState {
+    Prolog,     // before the stream header: white space, an XML declaration
+    Content,    // character data, inside the stream or one of its elements
+    Lt,         // after '<'
+    LtBang,     // after "<!"
+    Decl,       // inside "<?", up to "?>" (before the header only)
+    StartName,  // a start tag's name
+    TagSpace,   // a start tag, between attributes
+    AttrName,
+    AttrEq,     // after an attribute's name, before '='
+    AttrQuote,  // after '=', before the opening quote
+    AttrValue,
+    AfterValue,  // after an attribute value's closing quote
+    EmptyEnd,    // after '/' in a start tag
+    EndName,     // an end tag's name
+    EndSpace,    // after an end tag's name
+    Ref,         // after '&', up to ';'
+  };
+
+  std::string FPending;     // bytes fed and not yet let go
+  std::size_t FPos = 0;     // the next byte of FPending to read
+  std::size_t FMark = std::string::npos;  // where the current top-level tag or element began; npos: none
+  TState FState = TState::Prolog;
+  TState FRefReturn = TState::Content;  // the state a reference returns to
+  std::string FError;                   // the first fault; raised by every later Next
+  bool FClosed = false;
+  bool FHeaderOpen = false;
+  bool FDeclSeen = false;
+  bool FAfterCr = false;        // the last character was a CR: an LF after it is dropped
+  int FBrackets = 0;            // "]" just before, in text: "]]>" is refused
+  std::string FStreamName;      // the stream header's name, for its end tag
+  std::vector<TXmlElement> FOpen;  // the open elements, the top-level one first
+  // Namespace declarations in scope (prefix, namespace; "" is the default),
+  // the stream header's first; FScopes holds where each open element's own begin.
+  std::vector<std::pair<std::string, std::string>> FBindings;
+  std::vector<std::size_t> FScopes;
+  std::string FName;   // the name (or the declaration's text) being read
+  std::string FRef;    // the reference being read, without '&' and ';'
+  char FQuote = '"';
+  std::vector<std::pair<std::string, std::string>> FAttrs;  // the start tag's so far, values decoded
+  TXmlElement FDone;   // the event's element, once whole
 };
