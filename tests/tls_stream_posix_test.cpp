@@ -140,7 +140,7 @@ TEST(TlsStream, ExchangeOverTheSocketKeepingDataThatCameWithTheHandshakesEnd) {
   tls.Handshake(kTimeoutMs);
   const TPeerCertificate certificate = tls.PeerCertificate();
   EXPECT_TRUE(certificate.Trusted) << certificate.TrustProblem;
-  EXPECT_EQ(certificate.DnsNames.front(), "localhost");
+  EXPECT_EQ(certificate.DnsNames.at(0), "localhost");
 
   ASSERT_TRUE(holding.DataWithFinished);
   std::string got;
