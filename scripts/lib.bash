@@ -9,7 +9,8 @@
 #                            false as soon as process PID has ended
 #   listen_addresses PID     the TCP addresses process PID listens on
 #   fill_template FILE ARG...  prints a configuration template filled in
-#   start_prosody [CERTIFICATE KEY]  a throwaway Prosody, see below
+#   start_prosody [CERTIFICATE KEY [PART...]]  a throwaway Prosody, see below
+#   register_prosody_user NAME PASSWORD  an account on it (NAME@localhost)
 #   stop_prosody             stops it by its process id, removes its folder
 
 tolvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +20,8 @@ tolvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 declare -A tolvane_packages=(
   [build]="cmake ninja-build g++ libgtest-dev libssl-dev"
   # The native suite: the real servers, the openssl command for the TLS
-  # tests' certificates, /usr/bin/time and valgrind for the soak tests.
+  # tests' certificates and TLS 1.2 test server, /usr/bin/time and valgrind
+  # for the soak tests.
   [tests]="prosody ejabberd openssl time valgrind"
   [demo]="prosody"
   [soak]="prosody time valgrind"
@@ -27,7 +29,7 @@ declare -A tolvane_packages=(
   [fuzz]="cmake ninja-build clang libclang-rt-14-dev libssl-dev libexpat1-dev"
   [windows]="g++-mingw-w64-x86-64 googletest wine64"
   [package]="dpkg-dev lintian man-db groff-base file prosody"
-  [bench]="prosody hyperfine monitoring-plugins-basic time openssl valgrind"
+  [bench]="prosody hyperfine time openssl valgrind"
 )
 
 need() {
@@ -120,14 +122,16 @@ fill_template() {
 # one virtual host, "localhost", for clients on a free 127.0.0.1 port
 # ($prosody_port) and nothing else, its configuration, data, pid file and
 # log in a folder of its own. Given a certificate and its key (PEM files),
-# it offers STARTTLS with them. The system's own instance is never used.
+# it offers STARTTLS with them; further arguments name parts of the template
+# (WITH_STOCK: set up as a stock installation). The system's own instance is
+# never used.
 prosody_pid=""
 prosody_port=""
 prosody_folder=""
 
 start_prosody() {
   local with=() listens
-  [ $# -eq 0 ] || with=(WITH_STARTTLS WITH_CERTIFICATE "CERTIFICATE=$1" "KEY=$2")
+  [ $# -eq 0 ] || with=(WITH_STARTTLS WITH_CERTIFICATE "CERTIFICATE=$1" "KEY=$2" "${@:3}")
   prosody_folder=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-prosody-XXXXXX")
   mkdir -p "$prosody_folder/data" "$prosody_folder/certs"
   # Another program may take the free port before Prosody does: then it is
@@ -153,6 +157,13 @@ start_prosody() {
   echo "Prosody did not come up" >&2
   cat "$prosody_folder/console.log" "$prosody_folder/prosody.log" >&2 2>/dev/null || true
   return 1
+}
+
+# With the instance's own configuration: a bare prosodyctl would act on the
+# system's instance.
+register_prosody_user() {
+  prosodyctl --config "$prosody_folder/prosody.cfg.lua" register "$1" localhost "$2" \
+    >>"$prosody_folder/console.log" 2>&1
 }
 
 stop_prosody_process() {

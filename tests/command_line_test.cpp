@@ -134,7 +134,7 @@ TEST(ParseCommandLine, TlsKeys) {
   TFrontEnd state = Parse({"-tls:starttls", "-cafile:/etc/ca.pem", "-certdays:0x1E", "-tls:direct"});
   EXPECT_EQ(state.Tls, "direct");
   EXPECT_EQ(state.CaFile, "/etc/ca.pem");
-  EXPECT_EQ(state.CertDays, 30);
+  EXPECT_EQ(state.CertDays, "0x1E");
   state = Parse({"-timeout:-tls:x", "-tls:-cafile:y", "-cafile:-certdays:5"});
   EXPECT_EQ(state.Timeout, 0);
   EXPECT_EQ(state.Tls, "-cafile:y");
@@ -144,6 +144,30 @@ TEST(ParseCommandLine, TlsKeys) {
   EXPECT_FALSE(state.Tls.has_value());
   EXPECT_FALSE(state.CaFile.has_value());
   EXPECT_EQ(Parse({"-tls:"}).Tls, "");
+}
+
+// The login keys come after the TLS keys. An argument that begins with a
+// password key gives it the whole rest, other keys' names included; found
+// later in an argument, a password key follows the table's rule.
+TEST(ParseCommandLine, LoginKeys) {
+  TFrontEnd state = Parse({"-user:alice@example.org", "-password:a b -host:x \"'", "-auth:plain", "-port:5222"});
+  EXPECT_EQ(state.User, "alice@example.org");
+  EXPECT_EQ(state.Password, "a b -host:x \"'");
+  EXPECT_EQ(state.Auth, "plain");
+  EXPECT_EQ(state.Host, "");
+  EXPECT_EQ(state.Port, 5222);
+  state = Parse({"-passfile:-port:1-user:b", "-password:", "-host:-user:c"});
+  EXPECT_EQ(state.PassFile, "-port:1-user:b");
+  EXPECT_EQ(state.Password, "");
+  EXPECT_EQ(state.Port, 0);
+  EXPECT_FALSE(state.User.has_value());
+  EXPECT_EQ(state.Host, "-user:c");
+  state = Parse({"--password:x", "-user:-auth:y"});
+  EXPECT_EQ(state.Password, "-x");
+  EXPECT_EQ(state.User, "-auth:y");
+  EXPECT_FALSE(state.Auth.has_value());
+  state = Parse({"-tls:direct"});
+  EXPECT_FALSE(state.User || state.Password || state.PassFile || state.Auth);
 }
 
 // Arguments whose reading fails at a given index with the given exception.

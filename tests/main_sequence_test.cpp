@@ -141,6 +141,17 @@ TEST(MainSequence, GuardTurnsAnEscapedErrorIntoUnknown) {
   EXPECT_EQ(run.ExitCode, 2);
 }
 
+// A server that echoes the password, even across a line break, or one
+// that the password file gave, never gets it into the output.
+TEST(MainSequence, ThePasswordNeverShows) {
+  TRun run({"-host:a", "-port:1", "-password:se cret"}, [](TFrontEnd& state) {
+    state.Secrets.push_back("fromfile");
+    state.Verdict = verdictBad;
+    state.VerdictText = "Login failed. x: se cret, se\r\ncret and fromfile";
+  });
+  EXPECT_EQ(run.Out.Lines, std::vector<std::string>({"ScriptRes:Bad:Login failed. x: ***, *** and ***"}));
+}
+
 TEST(MainSequence, GuardCatchesStandardExceptions) {
   TRun run({"-host:a", "-port:1"}, [](TFrontEnd&) { throw std::bad_alloc(); });
   EXPECT_EQ(run.Out.Lines, std::vector<std::string>({"ScriptRes:Unknown:std::bad_alloc"}));

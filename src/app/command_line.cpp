@@ -33,7 +33,17 @@ void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value);
 
 void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
 
-void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = ReadNumber(value); }
+// Read strictly when the check applies it, so that a value that is no number
+// is reported rather than read as 0.
+void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = std::move(value); }
+
+void SetUser(TFrontEnd& state, std::string value) { state.User = std::move(value); }
+
+void SetPassword(TFrontEnd& state, std::string value) { state.Password = std::move(value); }
+
+void SetPassFile(TFrontEnd& state, std::string value) { state.PassFile = std::move(value); }
+
+void SetAuth(TFrontEnd& state, std::string value) { state.Auth = std::move(value); }
 
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
@@ -49,6 +59,17 @@ constexpr TKey kKeys[] = {
     {"-tls:", SetTls},
     {"-cafile:", SetCaFile},
     {"-certdays:", SetCertDays},
+    {"-user:", SetUser},
+    {"-password:", SetPassword},
+    {"-passfile:", SetPassFile},
+    {"-auth:", SetAuth},
+};
+
+// Keys that take the whole rest of an argument that begins with them, so
+// that a password may hold any text, other keys' names included.
+constexpr TKey kWholeKeys[] = {
+    {"-password:", SetPassword},
+    {"-passfile:", SetPassFile},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is
@@ -56,6 +77,11 @@ constexpr TKey kKeys[] = {
 // the host "-a".
 void ReadKey(TFrontEnd& state, const std::string& argument) {
   if (argument.empty() || argument.front() != '-') return;
+  for (const TKey& key : kWholeKeys) {
+    if (argument.compare(0, key.Name.size(), key.Name) != 0) continue;
+    key.Apply(state, argument.substr(key.Name.size()));
+    return;
+  }
   for (const TKey& key : kKeys) {
     const size_t at = argument.find(key.Name);
     if (at == std::string::npos) continue;

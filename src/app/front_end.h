@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What a run came to. Its number is the process exit code, which the
 // monitoring host reads alongside the result line.
@@ -28,5 +29,14 @@ struct TFrontEnd {
   // The TLS keys, each as given (absent when not given at all).
   std::optional<std::string> Tls;       // "starttls" or "direct"; anything else is reported
   std::optional<std::string> CaFile;    // PEM file of the CAs to trust
-  std::optional<int32_t> CertDays;      // only a value above 0 asks for days left
+  std::optional<std::string> CertDays;  // whole days; only a value above 0 asks for days left
+
+  // The login keys, each as given (absent when not given at all). Password
+  // is also what the result line must never show.
+  std::optional<std::string> User;      // "<localpart>" or "<localpart>@<domain>"
+  std::optional<std::string> Password;
+  std::optional<std::string> PassFile;  // the file whose first line is the password
+  std::optional<std::string> Auth;      // the mechanism the login must use
+  // Texts the result line never shows (the password, as given and as sent).
+  std::vector<std::string> Secrets;
 };

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string_view>
+#include <vector>
 
 #include "app/usage_text.h"
 #include "base/base_error.h"
@@ -55,6 +56,27 @@ std::string OnOneLine(const std::string& reason) {
   return line;
 }
 
+// A server may echo what it was sent, the password included, in an error
+// element that becomes the reason; the password never reaches the output.
+// Its line-broken forms are looked for too, after OnOneLine.
+constexpr std::string_view kRedacted = "***";
+
+std::string Redacted(std::string text, const std::vector<std::string>& secrets) {
+  for (const std::string& secret : secrets) {
+    if (secret.empty()) continue;
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + kRedacted.size()))
+      text.replace(at, secret.size(), kRedacted);
+  }
+  return text;
+}
+
+std::string Reason(const TFrontEnd& state) {
+  std::vector<std::string> secrets = state.Secrets;
+  if (state.Password) secrets.push_back(*state.Password);
+  for (size_t i = 0, given = secrets.size(); i < given; ++i) secrets.push_back(OnOneLine(secrets[i]));
+  return Redacted(OnOneLine(Redacted(state.VerdictText, secrets)), secrets);
+}
+
 }  // namespace
 
 std::string ResultLine(const TFrontEnd& state) {
@@ -62,9 +84,9 @@ std::string ResultLine(const TFrontEnd& state) {
     case verdictAlive:
       return std::string(kAlivePrefix) + std::to_string(state.ElapsedMs) + std::string(kAliveSuffix);
     case verdictBad:
-      return std::string(kBadPrefix) + OnOneLine(state.VerdictText);
+      return std::string(kBadPrefix) + Reason(state);
     default:
-      return std::string(kUnknownPrefix) + OnOneLine(state.VerdictText);
+      return std::string(kUnknownPrefix) + Reason(state);
   }
 }
 

@@ -19,5 +19,7 @@ using TCheckRunner = std::function<void(TFrontEnd& state)>;
 int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
                     const TCheckRunner& run_check);
 
-// The result line of the state's verdict, without its line end.
+// The result line of the state's verdict, without its line end. The reason
+// stays on one line and shows "***" wherever it holds the password or
+// another of the state's secrets.
 std::string ResultLine(const TFrontEnd& state);

@@ -11,3 +11,15 @@ std::u16string AnsiToWide(const std::string& Text);
 // Narrows Text: a character the code page cannot represent becomes the code
 // page's default character ("?").
 std::string WideToAnsi(const std::u16string& Text);
+
+// True when Text, narrow text from the command line, goes into the stream
+// and into the login's digest as UTF-8 byte for byte. On POSIX a command line
+// is UTF-8, so valid UTF-8 does; other bytes keep their ISO-8859-1 reading.
+// On Windows narrow text is the ANSI code page, so none does.
+bool IsUtf8Argument(const std::string& Text);
+
+// An argument's text as UTF-8, as a login sends it: on POSIX the
+// system hands arguments over in UTF-8, kept byte for byte (other bytes are
+// read as ISO-8859-1, as IsUtf8Argument says); on
+// Windows they come in the ANSI code page and are converted.
+std::string ArgumentToUtf8(const std::string& Text);

@@ -29,3 +29,17 @@ std::string WideToAnsi(const std::u16string& Text) {
   WideCharToMultiByte(CP_ACP, 0, wide, size, result.data(), length, nullptr, nullptr);
   return result;
 }
+
+bool IsUtf8Argument(const std::string&) { return false; }
+
+std::string ArgumentToUtf8(const std::string& Text) {
+  const std::u16string wide = AnsiToWide(Text);
+  if (wide.empty() || wide.size() > INT_MAX) return {};
+  const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, units, size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string result(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, units, size, result.data(), length, nullptr, nullptr);
+  return result;
+}

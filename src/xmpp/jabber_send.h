@@ -103,6 +103,9 @@ class TJabberSend : public TSender {
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
   void NegotiateStartTls(const TReplyDeadline& Deadline);
+  // Reads the server's answer to the stream header sent over TLS until its
+  // start tag is complete, and raises unless it is an XMPP stream header.
+  void AwaitTlsStreamHeader(const TReplyDeadline& Deadline);
   // Reads chunks until the text holds End or OtherEnd, and returns the text.
   std::string ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd);
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,51 @@ TEST(Program, LateHelpSwitchIsIgnored) {
   EXPECT_EQ(run.Output.find("\r\n"), run.Output.size() - 2) << run.Output;
   EXPECT_EQ(run.Output.find("required"), std::string::npos) << run.Output;
   EXPECT_EQ(run.Output.find('\xDA'), std::string::npos) << "no banner";
+}
+
+// Login keys that make a login impossible: no server is contacted, and a
+// run without -user: keeps its old results.
+TEST(LoginSettings, ImpossibleLoginsAreUnknown) {
+  const std::string folder = testing::TempDir();
+  const std::string empty = folder + "tolvane-empty-pass";
+  const std::string blankLine = folder + "tolvane-blank-pass";
+  const std::string large = folder + "tolvane-large-pass";
+  const std::string missing = folder + "tolvane-missing-pass";
+  std::ofstream(empty, std::ios::binary).flush();
+  std::ofstream(blankLine, std::ios::binary) << "\r\nsecret\r\n";
+  std::ofstream(large, std::ios::binary) << std::string(4097, 'x');
+  const std::string only = "-password:, -passfile: and -auth: apply only with -user:";
+  std::vector<std::pair<TArgs, std::string>> cases = {
+      {{"-password:s3cret"}, only},
+      {{"-passfile:" + empty}, only},
+      {{"-auth:plain"}, only},
+      {{"-user:alice"}, "-user: needs -password: or -passfile:"},
+      {{"-user:alice", "-password:s3cret", "-passfile:" + empty}, "Give -password: or -passfile:, not both"},
+      {{"-user:alice", "-password:s3cret", "-auth:PLAIN"},
+       "Unknown login mechanism \"PLAIN\": use -auth:scram-sha-256, -auth:scram-sha-1, -auth:plain or -auth:legacy"},
+      {{"-user:", "-password:s3cret"}, "Invalid -user: \"\": the local part is empty"},
+      {{"-user:@example.org", "-password:s3cret"}, "Invalid -user: \"@example.org\": the local part is empty"},
+      {{"-user:alice/home", "-password:s3cret"}, "Invalid -user: \"alice/home\": \"/\" is not allowed"},
+      {{"-user:alice@", "-password:s3cret"}, "Invalid -user: \"alice@\": the domain is empty"},
+      {{"-user:alice@example.org", "-domain:example.net", "-password:s3cret"},
+       "-user: names the domain \"example.org\" but -domain: names \"example.net\""},
+      {{"-user:alice", "-password:s3cret", "-tls:STARTTLS"}, "Unknown TLS mode \"STARTTLS\": use -tls:starttls or -tls:direct"},
+      {{"-user:alice", "-passfile:" + missing},
+       "Cannot read the password file \"" + missing + "\". " + ProgramSystemText(ENOENT, 2)},
+      {{"-user:alice", "-passfile:" + empty}, "The password file \"" + empty + "\" is empty"},
+      {{"-user:alice", "-passfile:" + blankLine}, "The password file \"" + blankLine + "\" is empty"},
+      {{"-user:alice", "-passfile:" + large}, "The password file \"" + large + "\" is larger than 4 KiB"},
+  };
+  // Windows opens no folder as a file at all: the system's reason says so.
+  if (!ProgramIsWindowsBuild())
+    cases.push_back({{"-user:alice", "-passfile:" + folder}, "The password file \"" + folder + "\" is not a regular file"});
+  for (const auto& [args, reason] : cases) {
+    TArgs all{"-host:127.0.0.1", "-port:1"};
+    all.insert(all.end(), args.begin(), args.end());
+    const TProgramRun run = RunTolvane(all);
+    EXPECT_EQ(run.Output, "ScriptRes:Unknown:" + reason + "\r\n") << testing::PrintToString(args);
+    EXPECT_TRUE(run.ExitedWith(2)) << run.ExitCode;
+  }
 }
 
 }  // namespace

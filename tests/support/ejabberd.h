@@ -1,11 +1,15 @@
 #pragma once
 // A second real XMPP server for tests: ejabberd, which offers what the full
 // sender needs and Prosody does not (the legacy digest login over passwords
-// it can read, offline events). It serves one host, "localhost", to clients
-// on a free 127.0.0.1 port; its Erlang node takes its control commands on a
-// second 127.0.0.1 port of its own, so that no port mapper (epmd) is
-// started; nothing else listens. Configuration, spool, logs and pid file live
-// in a throwaway folder: the package's system instance is never touched.
+// it can read, offline events). It serves two hosts: "localhost", which
+// stores passwords as given, and kScramHost, which stores SCRAM keys as a
+// stock installation does. Clients connect on a free 127.0.0.1 port without
+// TLS, or on a second one that requires STARTTLS first (a certificate for
+// both hosts from the tests' throwaway CA); its Erlang node takes its control
+// commands on a third 127.0.0.1 port of its own, so that no port mapper
+// (epmd) is started; nothing else listens. Configuration, spool, logs and
+// pid file live in a throwaway folder: the package's system instance is
+// never touched.
 //
 // It takes seconds to start, so one instance serves all the tests of a test
 // program: Shared() starts it at first use, and it is stopped by its own
@@ -32,15 +36,18 @@ class TEjabberdServer {
   TEjabberdServer(const TEjabberdServer&) = delete;
   TEjabberdServer& operator=(const TEjabberdServer&) = delete;
 
+  static constexpr const char* kScramHost = "scram.localhost";
+
   uint16_t Port() const { return FPort; }          // client connections
+  uint16_t TlsPort() const { return FTlsPort; }    // client connections that must start TLS
   uint16_t NodePort() const { return FNodePort; }  // the Erlang node's control port
   pid_t Pid() const { return FPid; }                // the Erlang node
   // The epmd processes that run now but did not before the instance started.
   std::vector<pid_t> NewEpmds() const;
 
-  // Registers user@localhost with `password`, once per user name. Throws
+  // Registers user@host with `password`, once per account. Throws
   // std::runtime_error when ejabberdctl fails.
-  void Register(const std::string& user, const std::string& password);
+  void Register(const std::string& user, const std::string& password, const std::string& host = "localhost");
   // ejabberd's log and console output so far, for failure messages.
   std::string Log() const;
   // Stops the node: ejabberdctl stop, then a kill of its process id after a
@@ -58,6 +65,7 @@ class TEjabberdServer {
   std::filesystem::path FFolder;
   std::string FNode;
   uint16_t FPort = 0;
+  uint16_t FTlsPort = 0;
   uint16_t FNodePort = 0;
   pid_t FPid = -1;       // the Erlang node, from its pid file
   pid_t FGuard = -1;     // our child, which takes the node down should this process die

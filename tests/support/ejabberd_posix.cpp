@@ -21,6 +21,7 @@
 
 #include "support/config_template.h"
 #include "support/loopback.h"
+#include "support/test_certificates.h"
 #include "support/xmpp_replies.h"
 
 extern char** environ;
@@ -161,11 +162,13 @@ class TStopShared : public testing::Environment {
     if (!gShared) return;
     const pid_t pid = gShared->Pid();
     const uint16_t port = gShared->Port();
+    const uint16_t tlsPort = gShared->TlsPort();
     const uint16_t nodePort = gShared->NodePort();
     gShared->Stop();
     EXPECT_FALSE(Running(pid)) << "ejabberd still runs as " << pid << "\n" << gShared->Log();
     EXPECT_EQ(gShared->NewEpmds(), std::vector<pid_t>{});
-    for (uint16_t left : {port, nodePort}) EXPECT_THROW(loopback::Connect(left), std::runtime_error) << left;
+    for (uint16_t left : {port, tlsPort, nodePort})
+      EXPECT_THROW(loopback::Connect(left), std::runtime_error) << left;
     gShared.reset();
   }
 };
@@ -189,6 +192,10 @@ TEjabberdServer::TEjabberdServer() {
   FNode = "tolvane-" + RandomName(8);
   for (const char* sub : {"spool", "logs", "run"}) fs::create_directory(FFolder / sub);
   std::ofstream(FFolder / "inetrc") << "{lookup, [file]}.\n";  // no name look-up leaves the machine
+  // The certificate and its key in one file of the folder, which the
+  // service user can read.
+  const TTestCertificates& certificates = TTestCertificates::Get();
+  std::ofstream(FFolder / "server.pem") << Slurp(certificates.Valid()) << Slurp(certificates.Key());
   FEpmdsBefore = EpmdPids();
 
   std::string why;
@@ -211,9 +218,16 @@ TEjabberdServer::~TEjabberdServer() {
 bool TEjabberdServer::StartOnce(std::string& why) {
   const TServiceUser user = ServiceUser();
   FPort = FreePort();
-  FNodePort = FreePort();
-  std::ofstream(FFolder / "ejabberd.yml")
-      << configtemplate::Fill("ejabberd.yml.in", {{"HOST", kHost}, {"PORT", std::to_string(FPort)}});
+  do FTlsPort = FreePort();
+  while (FTlsPort == FPort);
+  do FNodePort = FreePort();
+  while (FNodePort == FPort || FNodePort == FTlsPort);
+  std::ofstream(FFolder / "ejabberd.yml") << configtemplate::Fill(
+      "ejabberd.yml.in", {{"HOST", kHost},
+                          {"SCRAM_HOST", kScramHost},
+                          {"PORT", std::to_string(FPort)},
+                          {"TLS_PORT", std::to_string(FTlsPort)},
+                          {"CERTFILE", (FFolder / "server.pem").string()}});
   std::ofstream(FFolder / "ejabberdctl.cfg")
       << configtemplate::Fill("ejabberdctl.cfg.in", {{"NODE", FNode + "@" + kHost},
                                                      {"NODE_PORT", std::to_string(FNodePort)},
@@ -337,12 +351,13 @@ int TEjabberdServer::Control(const std::vector<std::string>& arguments, std::str
   return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void TEjabberdServer::Register(const std::string& user, const std::string& password) {
-  if (FUsers.count(user)) return;
+void TEjabberdServer::Register(const std::string& user, const std::string& password, const std::string& host) {
+  const std::string account = user + "@" + host;
+  if (FUsers.count(account)) return;
   std::string output;
-  if (Control({"register", user, kHost, password}, output) != 0)
-    throw std::runtime_error("ejabberdctl register " + user + " failed: " + output);
-  FUsers.insert(user);
+  if (Control({"register", user, host, password}, output) != 0)
+    throw std::runtime_error("ejabberdctl register " + account + " failed: " + output);
+  FUsers.insert(account);
 }
 
 std::vector<pid_t> TEjabberdServer::NewEpmds() const {

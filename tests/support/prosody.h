@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 // What a test's Prosody does beyond the plain one.
 struct TProsodyOptions {
@@ -29,6 +31,12 @@ struct TProsodyOptions {
   // DirectCertificate instead of Certificate when that is given.
   bool DirectTls = false;
   std::string DirectCertificate{};
+  // As a stock installation configures it: TLS required before any login
+  // (give Certificate and StartTls or DirectTls), ping and roster served.
+  bool Stock = false;
+  // Accounts on "localhost" (name, password), made with the instance's own
+  // prosodyctl before it starts.
+  std::vector<std::pair<std::string, std::string>> Users{};
 };
 
 class TProsodyServer {
@@ -51,6 +59,9 @@ class TProsodyServer {
 
  private:
   bool StartOnce(const std::string& program, std::string& why);
+  // Makes the accounts of the options with prosodyctl and this instance's
+  // configuration; throws std::runtime_error with its output when it fails.
+  void Register(const std::filesystem::path& config);
   void Stop();
 
   TProsodyOptions FOptions;
@@ -58,4 +69,5 @@ class TProsodyServer {
   pid_t FPid = -1;
   uint16_t FPort = 0;
   uint16_t FDirectTlsPort = 0;
+  bool FRegistered = false;
 };

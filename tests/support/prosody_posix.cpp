@@ -18,6 +18,7 @@
 
 #include "support/config_template.h"
 #include "support/loopback.h"
+#include "support/program.h"
 #include "support/xmpp_replies.h"
 
 namespace fs = std::filesystem;
@@ -71,6 +72,7 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
   if (!options.Certificate.empty()) parts.insert("WITH_CERTIFICATE");
   if (options.DirectTls) parts.insert("WITH_DIRECT_TLS");
   if (options.DirectTls && !options.DirectCertificate.empty()) parts.insert("WITH_DIRECT_CERTIFICATE");
+  if (options.Stock) parts.insert("WITH_STOCK");
   return configtemplate::Fill("prosody.cfg.lua.in",
                               {{"FOLDER", folder.string()},
                                {"PORT", std::to_string(port)},
@@ -103,9 +105,14 @@ TProsodyServer::TProsodyServer(const TProsodyOptions& options) : FOptions(option
   fs::create_directory(FFolder / "certs");  // spares the log a complaint about a missing folder
 
   std::string why;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (StartOnce(program, why)) return;
+  try {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (StartOnce(program, why)) return;
+      Stop();
+    }
+  } catch (const std::runtime_error& failure) {
     Stop();
+    why = failure.what();
   }
   std::string log = Log();
   std::error_code ignored;
@@ -126,6 +133,7 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
     FDirectTlsPort = FreePort(FOptions.Ipv6);
   fs::path config = FFolder / "prosody.cfg.lua";
   std::ofstream(config) << Configuration(FFolder, FPort, FOptions, FDirectTlsPort);
+  if (!FRegistered) Register(config);
   fs::path console = FFolder / "console.log";
 
   FPid = fork();
@@ -179,6 +187,18 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   }
   why = "Prosody did not answer on port " + std::to_string(FPort) + " in time";
   return false;
+}
+
+void TProsodyServer::Register(const fs::path& config) {
+  // Never a bare prosodyctl: without --config it acts on the system's instance.
+  const std::string control = FindProgram("prosodyctl");
+  for (const auto& [name, password] : FOptions.Users) {
+    const TProgramRun run =
+        RunProgram({control}, {"--config", config.string(), "register", name, "localhost", password});
+    if (!run.ExitedWith(0))
+      throw std::runtime_error("prosodyctl register " + name + " failed:\n" + run.Output + run.Errors);
+  }
+  FRegistered = true;
 }
 
 void TProsodyServer::Stop() {

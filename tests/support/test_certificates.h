@@ -3,7 +3,8 @@
 // tests, made with the openssl command into a temporary folder the first
 // time they are asked for, once per test program, and removed at its end.
 // Every server certificate is for "localhost" (as DNS name and XMPP address)
-// unless its name says otherwise, and all share one key.
+// and "scram.localhost" (the ejabberd fixture's second host) unless its name
+// says otherwise, and all share one key.
 
 #include <string>
 

@@ -33,7 +33,7 @@ commonName = supplied
 [localhost]
 basicConstraints = CA:FALSE
 extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost, otherName:1.3.6.1.5.5.7.8.5;UTF8:localhost
+subjectAltName = DNS:localhost, otherName:1.3.6.1.5.5.7.8.5;UTF8:localhost, DNS:scram.localhost
 [wrong]
 basicConstraints = CA:FALSE
 extendedKeyUsage = serverAuth
