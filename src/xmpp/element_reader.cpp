@@ -29,13 +29,14 @@ const char kBadAttribute[] = "Malformed XML attribute";
 const char kLtInAttribute[] = "'<' in an XML attribute value";
 const char kBareAmp[] = "Bare '&' in XML";
 const char kBadCharRef[] = "Malformed XML character reference";
+const char kBadEntityRef[] = "Malformed XML entity reference";
 const char kInvalidCharRef[] = "XML character reference to a character XML does not allow";
 const char kUnknownEntity[] = "Unknown XML entity: ";
 const char kDuplicate[] = "Duplicate XML attribute: ";
 const char kBadName[] = "Malformed XML name: ";
 const char kUndeclaredPrefix[] = "Undeclared XML namespace prefix: ";
 const char kBadNamespaceDecl[] = "Bad XML namespace declaration: ";
-const char kEndBeforeHeader[] = " before the XMPP stream header";
+const char kEndBeforeHeader[] = "XML end tag before the XMPP stream header";
 const char kEndMismatch[] = " does not match ";
 const char kBadDecl[] = "Malformed XML declaration";
 const char kNotUtf8[] = "XML declaration names an encoding other than UTF-8";
@@ -84,13 +85,6 @@ void AppendUtf8(std::string& Out, std::uint32_t c) {
 std::string Shown(std::string_view Name) {
   constexpr std::size_t kMost = 64;
   return Name.size() <= kMost ? std::string(Name) : std::string(Name.substr(0, kMost)) + "...";
-}
-
-// A name with a prefix has one colon, with something on either side.
-bool IsQName(std::string_view Name) {
-  const auto colon = Name.find(':');
-  if (colon == std::string_view::npos) return true;
-  return colon > 0 && colon + 1 < Name.size() && Name.find(':', colon + 1) == std::string_view::npos;
 }
 
 std::string_view PrefixOf(std::string_view Name) {
@@ -176,26 +170,33 @@ struct TElementReader::TImpl {
           return TEvent::None;
         }
         if (IsBadByte(c)) Fail(R, kBadChar);
+        // The target is "xml", or this is a processing instruction.
+        if (R.FName.size() < 3 && c != static_cast<unsigned char>("xml"[R.FName.size()])) Fail(R, kPi);
+        if (R.FName.size() == 3 && !IsSpace(c) && c != '?') Fail(R, IsNameChar(c) ? kPi : kBadDecl);
+        if (R.FName.size() == 4 && R.FName[3] == '?') Fail(R, kBadDecl);
         R.FName += static_cast<char>(c);
         return TEvent::None;
       case TState::StartName:
         if (IsNameChar(c)) {
-          R.FName += static_cast<char>(c);
+          NameChar(R, R.FName, c);
           return TEvent::None;
         }
+        NameDone(R, R.FName);
         return InTag(R, c);
       case TState::TagSpace:
         if (IsNameStart(c)) {
-          R.FAttrs.emplace_back(std::string(1, static_cast<char>(c)), std::string());
+          R.FAttrs.emplace_back();
+          NameChar(R, R.FAttrs.back().first, c);
           R.FState = TState::AttrName;
           return TEvent::None;
         }
         return InTag(R, c);
       case TState::AttrName:
         if (IsNameChar(c)) {
-          R.FAttrs.back().first += static_cast<char>(c);
+          NameChar(R, R.FAttrs.back().first, c);
           return TEvent::None;
         }
+        NameDone(R, R.FAttrs.back().first);
         if (IsSpace(c)) {
           R.FState = TState::AttrEq;
           return TEvent::None;
@@ -224,10 +225,11 @@ struct TElementReader::TImpl {
         return StartTag(R, true);
       case TState::EndName:
         if (IsNameChar(c) && (!R.FName.empty() || IsNameStart(c))) {
-          R.FName += static_cast<char>(c);
+          NameChar(R, R.FName, c);
           return TEvent::None;
         }
         if (R.FName.empty()) Fail(R, kBadEndTag);
+        NameDone(R, R.FName);
         [[fallthrough]];
       case TState::EndSpace:
         if (c == '>') return EndTag(R);
@@ -243,6 +245,7 @@ struct TElementReader::TImpl {
 
   static TEvent Lt(TElementReader& R, unsigned char c) {
     if (c == '/') {
+      if (!R.FHeaderOpen) Fail(R, kEndBeforeHeader);
       R.FName.clear();
       R.FState = TState::EndName;
     } else if (c == '!') {
@@ -253,13 +256,28 @@ struct TElementReader::TImpl {
       R.FState = TState::Decl;
     } else if (IsNameStart(c)) {
       if (R.FOpen.size() >= kMaxDepth) Fail(R, kTooDeep + std::to_string(kMaxDepth) + " levels");
-      R.FName.assign(1, static_cast<char>(c));
+      R.FName.clear();
+      NameChar(R, R.FName, c);
       R.FAttrs.clear();
       R.FState = TState::StartName;
     } else {
       Fail(R, kBadStartTag);
     }
     return TEvent::None;
+  }
+
+  // A name's next byte. A name has at most one colon, between its prefix
+  // and its local part, each of which begins as a name does.
+  static void NameChar(TElementReader& R, std::string& Name, unsigned char c) {
+    const bool second = c == ':' && (Name.empty() || Name.find(':') != std::string::npos);
+    if (second || (!Name.empty() && Name.back() == ':' && !IsNameStart(c))) {
+      Fail(R, kBadName + Shown(Name + static_cast<char>(c)));
+    }
+    Name += static_cast<char>(c);
+  }
+
+  static void NameDone(TElementReader& R, const std::string& Name) {
+    if (Name.back() == ':') Fail(R, kBadName + Shown(Name));
   }
 
   // White space, '/' or '>' inside a start tag.
@@ -334,6 +352,8 @@ struct TElementReader::TImpl {
       R.FState = R.FRefReturn;
       return;
     }
+    // No entity has a colon in its name, and with namespaces none may.
+    if (c == ':' && (ref.empty() || ref[0] != '#')) Fail(R, kBadEntityRef);
     bool fits;
     if (ref.empty()) {
       fits = c == '#' || IsNameStart(c);
@@ -413,8 +433,12 @@ struct TElementReader::TImpl {
       if (which == 3 || (next == 0 && which != 0)) Fail(R, kBadDecl);
       next = which + 1;
       if (which == 0) {
-        const bool digits = value.size() > 2 && std::all_of(value.begin() + 2, value.end(), IsDigit);
-        if (value.substr(0, 2) != "1." || !digits) Fail(R, kBadDecl);
+        // Any version of XML's syntax (as expat takes it): the document is read as
+        // 1.0 all the same.
+        const bool versionNum = !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+          return IsDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c == '.' || c == '-';
+        });
+        if (!versionNum) Fail(R, kBadDecl);
       } else if (which == 1) {
         const bool encName = !value.empty() && ((value[0] | 0x20) >= 'a' && (value[0] | 0x20) <= 'z') &&
                              std::all_of(value.begin(), value.end(), [](char c) {
@@ -485,10 +509,6 @@ struct TElementReader::TImpl {
   }
 
   static TEvent StartTag(TElementReader& R, bool Empty) {
-    if (!IsQName(R.FName)) Fail(R, kBadName + Shown(R.FName));
-    for (const auto& attr : R.FAttrs) {
-      if (!IsQName(attr.first)) Fail(R, kBadName + Shown(attr.first));
-    }
     const std::size_t scope = R.FBindings.size();
     Declare(R);
     CheckDuplicates(R);
@@ -516,7 +536,6 @@ struct TElementReader::TImpl {
 
   static TEvent EndTag(TElementReader& R) {
     const std::string tag = "XML end tag </" + Shown(R.FName) + ">";
-    if (!R.FHeaderOpen) Fail(R, tag + kEndBeforeHeader);
     if (R.FOpen.empty()) {
       if (R.FName != R.FStreamName) Fail(R, tag + kEndMismatch + "<" + Shown(R.FStreamName) + ">");
       R.FClosed = true;
