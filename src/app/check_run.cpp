@@ -2,8 +2,12 @@
 
 #include <chrono>
 #include <memory>
+#include <random>
+#include <string_view>
 
 #include "base/base_error.h"
+#include "net/platform.h"
+#include "net/srv.h"
 #include "xmpp/jabber_send.h"
 
 namespace {
@@ -39,6 +43,121 @@ void ApplyTls(const TFrontEnd& state, TJabberSend& probe) {
   probe.PrepareTls();
 }
 
+// The keys of where the server is, each read strictly; a value a key does
+// not take names itself in the reason.
+constexpr const char* kOnlyYes = "\": use ";
+constexpr const char* kUnknownSrv = "Unknown -srv: value \"";
+constexpr const char* kUnknownS2s = "Unknown -s2s: value \"";
+constexpr const char* kUnknownIp = "Unknown -ip: value \"";
+constexpr const char* kUnknownIpEnd = "\": use -ip:4 or -ip:6";
+constexpr const char* kUnknownDeadline = "Unknown -deadline: value \"";
+constexpr const char* kUnknownDeadlineEnd = "\": use a whole number of milliseconds above 0";
+constexpr const char* kFromAlone = "-from: applies only with -s2s:yes";
+constexpr const char* kNotV4 = "-ip:4 excludes the IPv6 address ";
+constexpr const char* kNotV6 = "-ip:6 excludes the IPv4 address ";
+constexpr const char* kYes = "yes";
+
+// The SRV outcomes that end the check before any connect.
+constexpr const char* kNotOffered = "Service not offered (SRV record \".\")";
+constexpr const char* kSrvFailed = "SRV look-up failed. ";
+
+// The SRV names and fallback ports, by TLS mode and stream kind.
+struct TService {
+  const char* Name;
+  std::uint16_t Port;
+};
+constexpr TService kClientService = {"_xmpp-client._tcp.", 5222};
+constexpr TService kDirectClientService = {"_xmpps-client._tcp.", 5223};
+constexpr TService kServerService = {"_xmpp-server._tcp.", 5269};
+constexpr TService kDirectServerService = {"_xmpps-server._tcp.", 5270};
+
+// What the keys of where the server is came to.
+struct TPlace {
+  bool Srv = false;
+  bool S2s = false;
+  TFamilies Families = TFamilies::Any;
+  std::int32_t DeadlineMs = 0;  // 0: none
+};
+
+// yes, given; absent, not; anything else raises naming the key's value.
+bool ReadYes(const std::optional<std::string>& Value, const char* Unknown, const char* Key) {
+  if (!Value) return false;
+  if (*Value != kYes) throw EBaseError(Unknown + *Value + kOnlyYes + Key + kYes);
+  return true;
+}
+
+// A whole decimal number above 0 that fits; nothing else, not even a sign.
+bool ReadMilliseconds(const std::string& Text, std::int32_t& Value) {
+  if (Text.empty() || Text.size() > 10) return false;
+  long long value = 0;
+  for (char c : Text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value <= 0 || value > 2147483647) return false;
+  Value = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// The host as an address literal of the family -ip: leaves out raises: it
+// could never be reached. A name may still have an address of both.
+void CheckLiteralFamily(const std::string& Host, TFamilies Families) {
+  if (Families == TFamilies::V6Only && netplatform::DottedAddress(Host) != netplatform::kAddressNone)
+    throw EBaseError(kNotV6 + Host);
+  if (Families == TFamilies::V4Only && Host.find(':') != std::string::npos) throw EBaseError(kNotV4 + Host);
+}
+
+TPlace ReadPlace(const TFrontEnd& state) {
+  TPlace place;
+  place.Srv = ReadYes(state.Srv, kUnknownSrv, "-srv:");
+  place.S2s = ReadYes(state.S2s, kUnknownS2s, "-s2s:");
+  if (state.Ip) {
+    if (*state.Ip == "4") {
+      place.Families = TFamilies::V4Only;
+    } else if (*state.Ip == "6") {
+      place.Families = TFamilies::V6Only;
+    } else {
+      throw EBaseError(kUnknownIp + *state.Ip + kUnknownIpEnd);
+    }
+  }
+  if (state.Deadline && !ReadMilliseconds(*state.Deadline, place.DeadlineMs))
+    throw EBaseError(kUnknownDeadline + *state.Deadline + kUnknownDeadlineEnd);
+  if (state.From && !place.S2s) throw EBaseError(kFromAlone);
+  CheckLiteralFamily(state.Host, place.Families);
+  return place;
+}
+
+// Where to connect: Host:Port as given, or with -srv: the targets of the
+// domain's SRV records, or the domain itself on the fallback port. Sets the
+// verdict and returns nothing when the records end the check.
+std::vector<TEndpoint> FindEndpoints(TFrontEnd& state, const TPlace& place, const TJabberSend& probe) {
+  if (!place.Srv) return {{state.Host, state.Port}};
+  const bool direct = probe.TlsMode == TTlsMode::Direct;
+  const TService& service = place.S2s ? (direct ? kDirectServerService : kServerService)
+                                      : (direct ? kDirectClientService : kClientService);
+  const std::string domain = probe.XmppDomain();
+  std::random_device seed;
+  std::mt19937 random(seed());
+  const TSrvPlan plan = PlanSrv(LookUpSrv(service.Name + domain), random);
+  switch (plan.Kind) {
+    case TSrvPlan::TKind::Targets: {
+      std::vector<TEndpoint> endpoints;
+      for (const TSrvRecord& record : plan.Targets) endpoints.push_back({record.Target, record.Port});
+      return endpoints;
+    }
+    case TSrvPlan::TKind::Fallback:
+      return {{domain, state.Port != 0 ? state.Port : service.Port}};
+    case TSrvPlan::TKind::NotOffered:
+      state.VerdictText = kNotOffered;
+      break;
+    case TSrvPlan::TKind::Failed:
+      state.VerdictText = kSrvFailed + plan.Reason;
+      break;
+  }
+  state.Verdict = verdictBad;
+  return {};
+}
+
 }  // namespace
 
 // The time is taken on a monotonic clock: a wall clock can jump (daylight
@@ -50,11 +169,18 @@ void RunCheck(TFrontEnd& state) {
   // The probe is released on every way out, a failure included, before the
   // failure reaches the main sequence's guard.
   auto probe = std::make_unique<TJabberSend>("", "");
+  const TPlace place = ReadPlace(state);
   if (state.Timeout > 0) probe->ResponseTimeout = state.Timeout;
   probe->Domain = state.Domain;
+  probe->Server = state.Host;
+  probe->Families = place.Families;
   ApplyTls(state, *probe);
+  // The one limit starts before the SRV look-up, whose time it includes.
+  probe->Deadline = TDeadline(place.DeadlineMs);
+  const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, *probe);
+  if (endpoints.empty()) return;
   const auto started = std::chrono::steady_clock::now();
-  probe->Check(state.Host, state.Port);
+  probe->Check(state.Host, endpoints);
   if (probe->Connected) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     probe->CloseSession();

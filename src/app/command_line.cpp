@@ -35,6 +35,16 @@ void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(v
 
 void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = ReadNumber(value); }
 
+void SetSrv(TFrontEnd& state, std::string value) { state.Srv = std::move(value); }
+
+void SetS2s(TFrontEnd& state, std::string value) { state.S2s = std::move(value); }
+
+void SetIp(TFrontEnd& state, std::string value) { state.Ip = std::move(value); }
+
+void SetDeadline(TFrontEnd& state, std::string value) { state.Deadline = std::move(value); }
+
+void SetFrom(TFrontEnd& state, std::string value) { state.From = std::move(value); }
+
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
 struct TKey {
@@ -49,6 +59,11 @@ constexpr TKey kKeys[] = {
     {"-tls:", SetTls},
     {"-cafile:", SetCaFile},
     {"-certdays:", SetCertDays},
+    {"-srv:", SetSrv},
+    {"-s2s:", SetS2s},
+    {"-ip:", SetIp},
+    {"-deadline:", SetDeadline},
+    {"-from:", SetFrom},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is

@@ -29,4 +29,12 @@ struct TFrontEnd {
   std::optional<std::string> Tls;       // "starttls" or "direct"; anything else is reported
   std::optional<std::string> CaFile;    // PEM file of the CAs to trust
   std::optional<int32_t> CertDays;      // only a value above 0 asks for days left
+
+  // Where the server is and how long the check may take, each as given;
+  // the check run reads them strictly.
+  std::optional<std::string> Srv;       // "yes": Host is a domain with SRV records
+  std::optional<std::string> S2s;       // "yes": the server-to-server port
+  std::optional<std::string> Ip;        // "4" or "6": only that address family
+  std::optional<std::string> Deadline;  // ms for the whole check, above 0
+  std::optional<std::string> From;      // the domain a server-to-server stream comes from
 };

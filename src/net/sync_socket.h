@@ -8,9 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "base/deadline.h"
 #include "net/platform.h"
 #include "net/sock_error.h"
 #include "net/tls.h"
+
+// A place to connect to: a host as TSyncSocket::Connect takes it, and a port.
+struct TEndpoint {
+  std::string Host;
+  std::uint16_t Port = 0;
+};
+
+// The address families a connect may use.
+enum class TFamilies { Any, V4Only, V6Only };
+
+// How far a connect over several endpoints got, for the caller's messages.
+struct TConnectTrail {
+  std::size_t EndpointsTried = 0;  // endpoints looked up and tried, whatever came of it
+  std::string Address;             // the last attempt's address and port, "192.0.2.7:5222"
+};
 
 class TSyncSocket {
  public:
@@ -31,6 +47,18 @@ class TSyncSocket {
   // TimeoutMs 0 is a plain blocking connect per address; any other value
   // bounds the whole connect by switching to non-blocking mode.
   void Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
+  // Closes any open socket and connects to the first address that accepts:
+  // Endpoints in order, each one's addresses in Connect's order, only those
+  // of Families. The attempts share Deadline: each gets what is left divided
+  // by the attempts still to come, at least a second and at most what is
+  // left, so that a silent address cannot use up the time of a live one; an
+  // unlimited Deadline lets each attempt wait as the system lets it. When
+  // none connects it raises the first endpoint's failure (an attempt that
+  // used up its share as EDeadlinePassed with that share), or EDeadlinePassed
+  // with the whole limit once Deadline has passed. An endpoint whose name
+  // has no address of Families fails as a look-up.
+  void ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families, const TDeadline& Deadline,
+                      TConnectTrail& Trail);
   // Closes the socket if there is one; never raises.
   void Close();
   // Liveness test that costs at most 5 ms: false before Connect, after Close
@@ -79,6 +107,7 @@ class TSyncSocket {
     std::int32_t Code = 0;
     std::int32_t Number = 0;
   };
+  struct TFirstFailure;
   bool WaitFor(netplatform::WaitFor What, std::int32_t TimeoutMs);
   TConnectFailure ConnectToHost(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
   TConnectFailure ConnectToAny(const std::vector<netplatform::Address>& Addresses, std::uint16_t Port,

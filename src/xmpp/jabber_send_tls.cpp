@@ -46,26 +46,30 @@ void TJabberSend::PrepareTls() {
 // stream header alike, so -timeout: bounds the check as a whole.
 void TJabberSend::OpenTlsStream() {
   PrepareTls();
-  const TReplyDeadline deadline(ResponseTimeout);
+  const TReplyDeadline deadline(ResponseTimeout, Deadline);
   TOutBuffer buffer;
   BuildVersionedStreamHeader(buffer, XmppDomain());
   if (TlsMode == TTlsMode::StartTls) {
     SendStanza(buffer);
     NegotiateStartTls(deadline);
   }
+  FWaitingFor = TWaitingFor::Handshake;
   Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
   CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
   SendStanza(buffer);
+  FWaitingFor = TWaitingFor::StreamHeader;
   while (!Connected) WaitResponse(deadline.Next());
 }
 
-void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
-  const std::string features = ReadTlsReply(Deadline, kFeaturesEnd, kNoFeatures);
+void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {
+  FWaitingFor = TWaitingFor::Features;
+  const std::string features = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
   if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
   TOutBuffer buffer;
   BuildStartTls(buffer);
   SendStanza(buffer);
-  const std::string answer = ReadTlsReply(Deadline, kProceed, kFailure);
+  FWaitingFor = TWaitingFor::StartTlsAnswer;
+  const std::string answer = ReadTlsReply(Replies, kProceed, kFailure);
   if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
 }
 
@@ -76,11 +80,11 @@ void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
 // without TLS; after a bare stream close the next receive fails. Nothing
 // else may reach that analysis: it would take the server's stream header for
 // an established session.
-std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd) {
+std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Deadline.Next(), chunk);
+    Socket->ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
     if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
