@@ -174,9 +174,10 @@ void RunCheck(TFrontEnd& state) {
   probe->Domain = state.Domain;
   probe->Server = state.Host;
   probe->Families = place.Families;
-  ApplyTls(state, *probe);
-  // The one limit starts before the SRV look-up, whose time it includes.
+  // The one limit starts before the TLS library is loaded and the SRV
+  // look-up is made: the monitoring host waits for those too.
   probe->Deadline = TDeadline(place.DeadlineMs);
+  ApplyTls(state, *probe);
   const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, *probe);
   if (endpoints.empty()) return;
   const auto started = std::chrono::steady_clock::now();
