@@ -174,6 +174,8 @@ void RunCheck(TFrontEnd& state) {
   probe->Domain = state.Domain;
   probe->Server = state.Host;
   probe->Families = place.Families;
+  probe->ServerToServer = place.S2s;
+  probe->From = state.From.value_or("");
   // The one limit starts before the TLS library is loaded and the SRV
   // look-up is made: the monitoring host waits for those too.
   probe->Deadline = TDeadline(place.DeadlineMs);

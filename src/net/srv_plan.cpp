@@ -30,7 +30,24 @@ void DrawByWeight(std::vector<TSrvRecord>& Group, std::mt19937& Random, std::vec
   }
 }
 
+struct TFailureText {
+  TSrvFailure Failure;
+  const char* Text;
+};
+constexpr TFailureText kFailureTexts[] = {
+    {TSrvFailure::NoAnswer, "The name server failed or did not answer"},
+    {TSrvFailure::Refused, "The name server refused the query"},
+    {TSrvFailure::Unreadable, "The name server's answer could not be read"},
+    {TSrvFailure::NoResolver, "The resolver could not be used"},
+};
+
 }  // namespace
+
+const char* SrvFailureText(TSrvFailure Failure) {
+  for (const TFailureText& entry : kFailureTexts)
+    if (entry.Failure == Failure) return entry.Text;
+  return kFailureTexts[0].Text;
+}
 
 TSrvPlan PlanSrv(const TSrvAnswer& Answer, std::mt19937& Random) {
   TSrvPlan plan;

@@ -13,29 +13,18 @@
 
 namespace {
 
-// Why a look-up failed, by the resolver's h_errno; a value not listed gets
-// the last entry's text.
-struct TResolverText {
-  int Number;
-  const char* Text;
-};
-constexpr TResolverText kFailures[] = {
-    {TRY_AGAIN, "The name server failed or did not answer"},
-    {NO_RECOVERY, "The name server refused the query"},
-    {-1, "The resolver could not be used"},
-};
-constexpr const char* kUnreadable = "The name server's answer could not be read";
-
-const char* FailureText(int Number) {
-  for (const TResolverText& entry : kFailures)
-    if (entry.Number == Number) return entry.Text;
-  return kFailures[std::size(kFailures) - 1].Text;
+// Why a look-up failed, by the resolver's h_errno (TRY_AGAIN: a server
+// failure or no answer in time; NO_RECOVERY: refused, or not implemented).
+TSrvFailure FailureOf(int Number) {
+  if (Number == TRY_AGAIN) return TSrvFailure::NoAnswer;
+  if (Number == NO_RECOVERY) return TSrvFailure::Refused;
+  return TSrvFailure::NoResolver;
 }
 
-TSrvAnswer Failed(const char* Reason) {
+TSrvAnswer Failed(TSrvFailure Failure) {
   TSrvAnswer answer;
   answer.Kind = TSrvAnswer::TKind::Failed;
-  answer.Reason = Reason;
+  answer.Reason = SrvFailureText(Failure);
   return answer;
 }
 
@@ -69,7 +58,7 @@ bool ReadRecords(const unsigned char* Message, int Length, std::vector<TSrvRecor
 TSrvAnswer LookUpSrv(const std::string& Name) {
   struct __res_state state;
   std::memset(&state, 0, sizeof state);
-  if (res_ninit(&state) != 0) return Failed(FailureText(-1));
+  if (res_ninit(&state) != 0) return Failed(TSrvFailure::NoResolver);
   unsigned char message[NS_MAXMSG];
   const int length = res_nquery(&state, Name.c_str(), ns_c_in, ns_t_srv, message, sizeof message);
   const int number = state.res_h_errno;
@@ -78,11 +67,11 @@ TSrvAnswer LookUpSrv(const std::string& Name) {
     res_nclose(&state);
     // The name, or an SRV record of it, does not exist.
     if (number == HOST_NOT_FOUND || number == NO_DATA) return answer;
-    return Failed(FailureText(number));
+    return Failed(FailureOf(number));
   }
   const bool read = ReadRecords(message, length, answer.Records);
   res_nclose(&state);
-  if (!read) return Failed(kUnreadable);
+  if (!read) return Failed(TSrvFailure::Unreadable);
   answer.Kind = answer.Records.empty() ? TSrvAnswer::TKind::NoRecord : TSrvAnswer::TKind::Records;
   return answer;
 }

@@ -9,6 +9,30 @@
 #include "net/srv.h"
 #include "net/system_error.h"
 
+namespace {
+
+// The failures every platform words alike; others keep the system's text.
+struct TStatusFailure {
+  DNS_STATUS Status;
+  TSrvFailure Failure;
+};
+constexpr TStatusFailure kFailures[] = {
+    {DNS_ERROR_RCODE_SERVER_FAILURE, TSrvFailure::NoAnswer},
+    {ERROR_TIMEOUT, TSrvFailure::NoAnswer},
+    {DNS_ERROR_RCODE_REFUSED, TSrvFailure::Refused},
+    {DNS_ERROR_RCODE_NOT_IMPLEMENTED, TSrvFailure::Refused},
+    {DNS_ERROR_BAD_PACKET, TSrvFailure::Unreadable},
+    {DNS_ERROR_RCODE_FORMAT_ERROR, TSrvFailure::Unreadable},
+};
+
+std::string FailureText(DNS_STATUS Status) {
+  for (const TStatusFailure& entry : kFailures)
+    if (entry.Status == Status) return SrvFailureText(entry.Failure);
+  return SystemErrorText(static_cast<std::int32_t>(Status));
+}
+
+}  // namespace
+
 TSrvAnswer LookUpSrv(const std::string& Name) {
   PDNS_RECORDA results = nullptr;
   const DNS_STATUS status =
@@ -18,7 +42,7 @@ TSrvAnswer LookUpSrv(const std::string& Name) {
   if (status == DNS_ERROR_RCODE_NAME_ERROR || status == DNS_INFO_NO_RECORDS) return answer;
   if (status != 0) {
     answer.Kind = TSrvAnswer::TKind::Failed;
-    answer.Reason = SystemErrorText(static_cast<std::int32_t>(status));
+    answer.Reason = FailureText(status);
     return answer;
   }
   for (PDNS_RECORDA record = results; record != nullptr; record = record->pNext) {

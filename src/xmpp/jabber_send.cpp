@@ -131,9 +131,10 @@ void TJabberSend::Connect() {
       return;
     }
     TOutBuffer buffer;
-    BuildStreamHeader(buffer, XmppDomain());
+    BuildHeader(buffer, false);
     SendStanza(buffer);
     const TReplyDeadline deadline(ResponseTimeout, Deadline);
+    if (ServerToServer) return AwaitServerFeatures(deadline);
     FWaitingFor = TWaitingFor::StreamHeader;
     while (!Connected) WaitResponse(deadline.Next());
   } catch (...) {

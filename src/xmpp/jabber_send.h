@@ -97,6 +97,11 @@ class TJabberSend : public TSender {
   TDeadline Deadline{0};
   // The address families the connect may use.
   TFamilies Families = TFamilies::Any;
+  // The probe opens a server-to-server stream instead (from From, when not
+  // empty): established once the server's features offer a way to
+  // authenticate a server, dialback or SASL EXTERNAL.
+  bool ServerToServer = false;
+  std::string From;
 
   // TLS, when it is asked for: the stream is only established over TLS, with
   // a certificate that is trusted, valid, issued for the domain and, with
@@ -129,6 +134,11 @@ class TJabberSend : public TSender {
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
   void NegotiateStartTls(const TReplyDeadline& Replies);
+  // The stream header the probe sends: the client's (versioned for TLS) or
+  // the server-to-server one.
+  void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;
+  // The server-to-server stream's features, and the verdict on them.
+  void AwaitServerFeatures(const TReplyDeadline& Replies);
   // Reads chunks until the text holds End or OtherEnd, and returns the text.
   std::string ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
 

@@ -24,8 +24,9 @@ const TCodeText kTexts[] = {
 const char* const kReasonTexts[] = {
     "Server offers no digest login",
     "The server has ended the session",
+    "Server offers no server authentication (dialback or SASL EXTERNAL)",
 };
-static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::SessionEnded) + 1);
+static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::NoServerAuth) + 1);
 
 std::string Compose(const char* Text, const std::string& Extra) {
   std::string text = Text;

@@ -18,6 +18,9 @@ namespace {
 constexpr const char* kFeaturesEnd = "</stream:features>";
 constexpr const char* kNoFeatures = "<stream:features/>";
 constexpr const char* kStartTlsOffer = "<starttls";
+constexpr const char* kDialbackFeature = "urn:xmpp:features:dialback";
+constexpr const char* kDialbackDeclared = "xmlns:db=";
+constexpr const char* kSaslExternal = "<mechanism>EXTERNAL</mechanism>";
 constexpr const char* kProceed = "<proceed";
 constexpr const char* kFailure = "<failure";
 // A stream error or the end of the stream, which the plain conversation's
@@ -48,7 +51,7 @@ void TJabberSend::OpenTlsStream() {
   PrepareTls();
   const TReplyDeadline deadline(ResponseTimeout, Deadline);
   TOutBuffer buffer;
-  BuildVersionedStreamHeader(buffer, XmppDomain());
+  BuildHeader(buffer, true);
   if (TlsMode == TTlsMode::StartTls) {
     SendStanza(buffer);
     NegotiateStartTls(deadline);
@@ -57,8 +60,30 @@ void TJabberSend::OpenTlsStream() {
   Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
   CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
   SendStanza(buffer);
+  if (ServerToServer) return AwaitServerFeatures(deadline);
   FWaitingFor = TWaitingFor::StreamHeader;
   while (!Connected) WaitResponse(deadline.Next());
+}
+
+void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
+  if (ServerToServer) {
+    BuildServerStreamHeader(Buffer, XmppDomain(), From);
+  } else if (Versioned) {
+    BuildVersionedStreamHeader(Buffer, XmppDomain());
+  } else {
+    BuildStreamHeader(Buffer, XmppDomain());
+  }
+}
+
+// Dialback is offered as a feature, or by older servers only declared in
+// their stream header; SASL EXTERNAL authenticates a server by its
+// certificate. A stream error on the way is judged as in a client stream.
+void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
+  FWaitingFor = TWaitingFor::Features;
+  const std::string reply = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
+  if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
+    RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
+  Connected = true;
 }
 
 void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {

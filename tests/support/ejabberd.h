@@ -2,7 +2,8 @@
 // A second real XMPP server for tests: ejabberd, which offers what the full
 // sender needs and Prosody does not (the legacy digest login over passwords
 // it can read, offline events). It serves one host, "localhost", to clients
-// on a free 127.0.0.1 port; its Erlang node takes its control commands on a
+// on a free 127.0.0.1 port, and server-to-server streams (dialback, in the
+// clear) on another; its Erlang node takes its control commands on a
 // second 127.0.0.1 port of its own, so that no port mapper (epmd) is
 // started; nothing else listens. Configuration, spool, logs and pid file live
 // in a throwaway folder: the package's system instance is never touched.
@@ -34,6 +35,7 @@ class TEjabberdServer {
 
   uint16_t Port() const { return FPort; }          // client connections
   uint16_t NodePort() const { return FNodePort; }  // the Erlang node's control port
+  uint16_t S2sPort() const { return FS2sPort; }    // server-to-server streams, with dialback
   pid_t Pid() const { return FPid; }                // the Erlang node
   // The epmd processes that run now but did not before the instance started.
   std::vector<pid_t> NewEpmds() const;
@@ -59,6 +61,7 @@ class TEjabberdServer {
   std::string FNode;
   uint16_t FPort = 0;
   uint16_t FNodePort = 0;
+  uint16_t FS2sPort = 0;
   pid_t FPid = -1;       // the Erlang node, from its pid file
   pid_t FGuard = -1;     // our child, which takes the node down should this process die
   int FGuardPipe = -1;   // closing it lets the guard end

@@ -212,8 +212,11 @@ bool TEjabberdServer::StartOnce(std::string& why) {
   const TServiceUser user = ServiceUser();
   FPort = FreePort();
   FNodePort = FreePort();
+  FS2sPort = FreePort();
   std::ofstream(FFolder / "ejabberd.yml")
-      << configtemplate::Fill("ejabberd.yml.in", {{"HOST", kHost}, {"PORT", std::to_string(FPort)}});
+      << configtemplate::Fill("ejabberd.yml.in", {{"HOST", kHost},
+                                                  {"PORT", std::to_string(FPort)},
+                                                  {"S2S_PORT", std::to_string(FS2sPort)}});
   std::ofstream(FFolder / "ejabberdctl.cfg")
       << configtemplate::Fill("ejabberdctl.cfg.in", {{"NODE", FNode + "@" + kHost},
                                                      {"NODE_PORT", std::to_string(FNodePort)},

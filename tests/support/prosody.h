@@ -29,6 +29,9 @@ struct TProsodyOptions {
   // DirectCertificate instead of Certificate when that is given.
   bool DirectTls = false;
   std::string DirectCertificate{};
+  // Server-to-server streams on a port of their own (S2sPort), with
+  // dialback; STARTTLS there too with StartTls.
+  bool S2s = false;
 };
 
 class TProsodyServer {
@@ -45,6 +48,7 @@ class TProsodyServer {
 
   uint16_t Port() const { return FPort; }
   uint16_t DirectTlsPort() const { return FDirectTlsPort; }
+  uint16_t S2sPort() const { return FS2sPort; }
   pid_t Pid() const { return FPid; }
   // Prosody's log and console output so far, for failure messages.
   std::string Log() const;
@@ -58,4 +62,5 @@ class TProsodyServer {
   pid_t FPid = -1;
   uint16_t FPort = 0;
   uint16_t FDirectTlsPort = 0;
+  uint16_t FS2sPort = 0;
 };
