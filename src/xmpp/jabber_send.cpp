@@ -46,7 +46,7 @@ constexpr const char* kGet = "get";
 constexpr const char* kSet = "set";
 
 // What a wait was for, as the message of a passed limit names it, followed
-// by the server's address.
+// by the server's address; indexed by TJabberSend's TWaitingFor.
 constexpr const char* kWaitTexts[] = {
     "connecting to ", "sending to ", "stream header from ", "stream features from ", "STARTTLS answer from ",
     "TLS handshake with ",
