@@ -19,16 +19,16 @@ tolvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 declare -A tolvane_packages=(
   [build]="cmake ninja-build g++ libgtest-dev libssl-dev"
   # The native suite: the real servers, the openssl command for the TLS
-  # tests' certificates, /usr/bin/time and valgrind for the soak tests.
-  # dnsmasq-base: the SRV tests' name server, in a network namespace of
-  # their own (tests/support/in_dns_namespace).
+  # tests' certificates and TLS 1.2 test server, /usr/bin/time and valgrind
+  # for the soak tests; dnsmasq-base, the SRV tests' name server, in a
+  # network namespace of their own (tests/support/in_dns_namespace).
   [tests]="prosody ejabberd openssl time valgrind dnsmasq-base"
   [demo]="prosody"
   [soak]="prosody time valgrind"
   [fuzz]="cmake ninja-build clang libclang-rt-14-dev libssl-dev"
   [windows]="g++-mingw-w64-x86-64 googletest wine64"
   [package]="dpkg-dev lintian man-db groff-base file prosody"
-  [bench]="prosody hyperfine monitoring-plugins-basic time openssl valgrind"
+  [bench]="prosody hyperfine time openssl valgrind"
 )
 
 need() {

@@ -134,7 +134,7 @@ TEST(ParseCommandLine, TlsKeys) {
   TFrontEnd state = Parse({"-tls:starttls", "-cafile:/etc/ca.pem", "-certdays:0x1E", "-tls:direct"});
   EXPECT_EQ(state.Tls, "direct");
   EXPECT_EQ(state.CaFile, "/etc/ca.pem");
-  EXPECT_EQ(state.CertDays, 30);
+  EXPECT_EQ(state.CertDays, "0x1E");
   state = Parse({"-timeout:-tls:x", "-tls:-cafile:y", "-cafile:-certdays:5"});
   EXPECT_EQ(state.Timeout, 0);
   EXPECT_EQ(state.Tls, "-cafile:y");

@@ -248,6 +248,19 @@ TEST(JabberSend, StreamCloseEndsAnEstablishedSessionAndLaterMessagesSaySo) {
   EXPECT_EQ(sender->LastError, "");
   sender->SendMessage("bob@localhost", "again");
   EXPECT_EQ(sender->LastError, ended);
+
+  // After the close, in the same chunk, nothing belongs to the stream.
+  for (const std::string after : {"<delivered/>", "<offline/>"}) {
+    SCOPED_TRACE(after);
+    TScriptedServer late(LoginThen({WaitFor("</message>"),
+                                    Send(kStreamClose + Event("bob@localhost/home", "alice@localhost/Sentrowl", after)),
+                                    Silent()}));
+    sender = LoggedIn(late);
+    sender->SendMessage("bob@localhost", "hi");
+    EXPECT_FALSE(sender->Confirmed);
+    EXPECT_EQ(sender->LastError, ended);
+    EXPECT_EQ(sender->ErrorCode, jabberErrUnavailable);
+  }
 }
 
 // Requests, presence and white space during the wait settle nothing; the
@@ -275,6 +288,27 @@ TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) 
   ASSERT_TRUE(server.WaitFinished(0, 5s));
   const std::string received = server.Received(0);
   EXPECT_EQ(received.substr(received.find("</message>") + 10), pingAnswer + versionAnswer);
+}
+
+// The same chunks while the login waits for its answers settle nothing
+// either, instead of failing the login.
+TEST(JabberSend, RequestsDuringTheLoginAreAnsweredAndTheLoginGoesOn) {
+  const std::string ping = "<iq from='localhost' type='get' id='s2c1'><ping xmlns='urn:xmpp:ping'/></iq>";
+  const std::string pingAnswer = "<iq type='result' id='s2c1' to='localhost'/>";
+  const std::string setAnswer =
+      "<iq type='error' id='r1' to='localhost'><error type='cancel'>"
+      "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+  TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(ping),
+                          WaitFor(pingAnswer), Send("<presence from='bob@localhost/home'/>"),
+                          Send("<iq from='localhost' type='set' id='r1'><query xmlns='jabber:iq:roster'/></iq>"),
+                          WaitFor(setAnswer), Send(kAuthFields), WaitFor("</iq>"), Send(ping), WaitFor(pingAnswer),
+                          Send(kAuthDone), Silent()});
+  auto sender = LoggedIn(server);
+  EXPECT_TRUE(sender->Connected);
+  sender.reset();
+  ASSERT_TRUE(server.WaitFinished(0, 5s));
+  EXPECT_EQ(server.Received(0),
+            ClientHeader("127.0.0.1") + kGetQuery + pingAnswer + setAnswer + kSetQuery + pingAnswer);
 }
 
 TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {

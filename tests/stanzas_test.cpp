@@ -114,6 +114,32 @@ TEST(Stanzas, DigestQueryKeepsItsBytes) {
                                   DigestBack);
 }
 
+// Text that is UTF-8 as it stands goes into the stream and the digest
+// unchanged where a command line is UTF-8 (POSIX); elsewhere, like text that
+// is not UTF-8, its bytes are read as ISO-8859-1.
+#ifdef _WIN32
+constexpr bool kUtf8CommandLine = false;
+#else
+constexpr bool kUtf8CommandLine = true;
+#endif
+
+TEST(Stanzas, Utf8TextKeepsItsBytes) {
+  TOutBuffer buffer;
+  std::uint16_t counter = 0;
+  BuildStreamHeader(buffer, "ch\xC3\xA4t.example");
+  EXPECT_EQ(Contents(buffer), ClientHeader(kUtf8CommandLine ? "ch\xC3\xA4t.example" : "ch&#195;&#164;t.example"));
+  BuildAuthQuery(buffer, "j\xC3\xBCrgen", "abcp\xC3\xA4ss", counter, "set");
+  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_0" + QueryFront +
+                                  (kUtf8CommandLine ? "j\xC3\xBCrgen</username><digest>8013eb8df054ff262796c73347eef8f88a5a41b6"
+                                                    : "j&#195;&#188;rgen</username><digest>dcdb4f2a0ba18a88590b209adbcfdba915a73202") +
+                                  DigestBack);
+  // A character is not cut at the body's limit.
+  BuildMessage(buffer, "b\xC3\xB6" "b@example.net", std::string(4095, 'a') + "\xC3\xA4", counter);
+  EXPECT_EQ(Contents(buffer), MessageFront + (kUtf8CommandLine ? "b\xC3\xB6" "b" : "b&#195;&#182;b") +
+                                  "@example.net' type='normal' id='mir_sw_1'><body>" + std::string(4095, 'a') +
+                                  (kUtf8CommandLine ? "" : "&#195;") + MessageBack);
+}
+
 TEST(Stanzas, MessageBodyCut) {
   const std::string recipient = "bob@example.net";
   const std::string front = MessageFront + recipient + "' type='normal' id='mir_sw_0'><body>";

@@ -234,4 +234,17 @@ TEST(SyncSocket, WorksWithDescriptorsAboveTheSelectLimit) {
   EXPECT_EQ(text, "pong");
 }
 
+// A reset shows as a failure with the system's text. (Under Wine a
+// receive after a reset does not say so reliably.)
+TEST(SyncSocket, AsAByteStreamAResetIsAReadFailure) {
+  Connection c;
+  ASSERT_TRUE(c.peer.Valid());
+  c.peer.CloseWithReset();
+  std::string into;
+  auto e = Raised([&] { c.socket.Receive(2000, into); });
+  EXPECT_EQ(e.Code, sockErrRead);
+  EXPECT_EQ(e.WinSockError, loopback::kConnectionReset);
+  EXPECT_EQ(std::string(e.what()), "Cannot read data. " + SystemErrorText(e.WinSockError));
+}
+
 }  // namespace

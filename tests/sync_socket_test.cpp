@@ -209,6 +209,23 @@ TEST(SyncSocket, SendAfterPeerResetFailsWithoutKillingTheProcess) {
   }
 }
 
+// As a byte stream the socket says what happened instead of raising for
+// silence and for the peer's close.
+TEST(SyncSocket, AsAByteStreamItAppendsAndTellsSilenceAndCloseApart) {
+  Connection c;
+  ASSERT_TRUE(c.peer.Valid());
+  c.socket.Send("<stream/>", 0);
+  EXPECT_EQ(c.peer.ReceiveUntil("<stream/>", 2s), "<stream/>");
+  std::string into = "x";
+  EXPECT_EQ(c.socket.Receive(-1, into), TByteStream::TReceived::TimedOut);
+  ASSERT_TRUE(c.peer.Send("abc"));
+  EXPECT_EQ(c.socket.Receive(2000, into), TByteStream::TReceived::Data);
+  EXPECT_EQ(into, "xabc");
+  c.peer.Reset();
+  EXPECT_EQ(c.socket.Receive(2000, into), TByteStream::TReceived::Closed);
+  EXPECT_EQ(into, "xabc");
+}
+
 TEST(SyncSocket, IsConnectedTellsASilentPeerFromAClosedOne) {
   Connection c;
   ASSERT_TRUE(c.peer.Valid());

@@ -56,6 +56,14 @@ TEST(Tls, AddressLiteralsAreNoServerNames) {
   for (const char* name : {"localhost", "xmpp.example.org", "1.example", ""}) EXPECT_FALSE(IsAddressLiteral(name));
 }
 
+TEST(Tls, ServerNameIsSentLowerCaseWithoutTrailingDot) {
+  EXPECT_EQ(SniName("XMPP.Example.ORG."), "xmpp.example.org");
+  EXPECT_EQ(SniName("localhost"), "localhost");
+  EXPECT_EQ(SniName("[::1]"), "");
+  EXPECT_EQ(SniName("127.0.0.1"), "");
+  EXPECT_EQ(SniName("ch\xC3\x84t.example"), "ch\xC3\x84t.example");  // only ASCII letters change
+}
+
 class CaFileTest : public testing::Test {
  protected:
   void TearDown() override { std::filesystem::remove(Path); }
@@ -85,13 +93,27 @@ TEST_F(CaFileTest, WithoutACertificateItIsRefused) {
   }
 }
 
-TEST_F(CaFileTest, ALargeFileIsRefused) {
-  Write(std::string((1 << 20) + 1, 'x'));
+// A folder gets the same reason on every platform.
+TEST_F(CaFileTest, AFolderIsRefused) {
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  try {
+    ReadCaCertificates(folder);
+    ADD_FAILURE();
+  } catch (const ETlsError& e) {
+    EXPECT_EQ(e.Message(), "Cannot read CA file " + folder + ". It is not a regular file");
+  }
+}
+
+// A bundle of a few MiB is read; one above 16 MiB is refused.
+TEST_F(CaFileTest, TheLimitIs16MiB) {
+  const std::string a = "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----";
+  EXPECT_EQ(ReadCaCertificates(Write(std::string(2 << 20, '#') + "\n" + a)), std::vector<std::string>{a});
+  Write(std::string((16 << 20) + 1, 'x'));
   try {
     ReadCaCertificates(Path);
     ADD_FAILURE();
   } catch (const ETlsError& e) {
-    EXPECT_EQ(e.Message(), "Cannot read CA file " + Path + ". It is larger than 1 MiB");
+    EXPECT_EQ(e.Message(), "Cannot read CA file " + Path + ". It is larger than 16 MiB");
   }
 }
 

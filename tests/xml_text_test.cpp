@@ -27,6 +27,17 @@ TEST(XmlText, XmlEscape) {
   for (const auto& c : cases) EXPECT_EQ(XmlEscape(c.Input), c.Expected) << "input: " << c.Input;
 }
 
+TEST(XmlText, IsValidUtf8) {
+  for (const std::string valid : {"", "plain", "ch\xC3\xA4t", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+    EXPECT_TRUE(IsValidUtf8(valid)) << valid;
+  // Latin-1, a stray continuation, a cut sequence, overlong forms, a
+  // surrogate, beyond U+10FFFF.
+  for (const std::string invalid : {"caf\xE9", "\x85", "\xC3", "a\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                                    "\xF4\x90\x80\x80", "\xC3\xA4\xFF"})
+    EXPECT_FALSE(IsValidUtf8(invalid)) << invalid;
+  EXPECT_EQ(XmlEscapeUtf8("a&\"<>'\xC3\xA9\xE9"), "a&amp;&quot;&lt;&gt;'\xC3\xA9\xE9");
+}
+
 TEST(XmlText, Latin1ToUtf8) {
   const Case cases[] = {
       {"", ""},

@@ -8,6 +8,7 @@
 #include "base/base_error.h"
 #include "net/platform.h"
 #include "net/srv.h"
+#include "text/number.h"
 #include "xmpp/jabber_send.h"
 
 namespace {
@@ -24,6 +25,20 @@ constexpr const char* kUnknownTlsMode = "Unknown TLS mode \"";
 constexpr const char* kUnknownTlsModeEnd = "\": use -tls:starttls or -tls:direct";
 constexpr const char* kTlsKeysAlone = "-cafile: and -certdays: apply only with -tls:starttls or -tls:direct";
 constexpr const char* kNoCaFile = "-cafile: names no file";
+constexpr const char* kBadCertDays = "-certdays: takes a whole number of days, not \"";
+constexpr const char* kBadCertDaysEnd = "\"";
+
+// A -certdays: value is an optionally signed whole decimal number within 32
+// bits, and nothing else: a value read as 0 would switch the expiry check
+// off while it seemed to be made.
+std::int32_t CertDaysOf(const std::string& value) {
+  const std::size_t digits = !value.empty() && (value[0] == '-' || value[0] == '+') ? 1 : 0;
+  std::int32_t days = 0;
+  if (value.size() == digits || value.find_first_not_of("0123456789", digits) != std::string::npos ||
+      !TryReadNumber(value, days))
+    throw EBaseError(kBadCertDays + value + kBadCertDaysEnd);
+  return days;
+}
 
 // Hands the TLS keys to the probe and has it load the TLS library and the
 // trust anchors. Raises when a key cannot be honoured, which the main
@@ -39,7 +54,7 @@ void ApplyTls(const TFrontEnd& state, TJabberSend& probe) {
   // The probe reads an empty name as "the system's trust store".
   if (state.CaFile && state.CaFile->empty()) throw EBaseError(kNoCaFile);
   probe.CaFile = state.CaFile.value_or("");
-  probe.CertDays = state.CertDays.value_or(0);
+  probe.CertDays = state.CertDays ? CertDaysOf(*state.CertDays) : 0;
   probe.PrepareTls();
 }
 

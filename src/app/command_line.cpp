@@ -33,7 +33,9 @@ void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value);
 
 void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
 
-void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = ReadNumber(value); }
+// Read strictly when the check applies it, so that a value that is no number
+// is reported rather than read as 0.
+void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = std::move(value); }
 
 void SetSrv(TFrontEnd& state, std::string value) { state.Srv = std::move(value); }
 

@@ -28,7 +28,7 @@ struct TFrontEnd {
   // The TLS keys, each as given (absent when not given at all).
   std::optional<std::string> Tls;       // "starttls" or "direct"; anything else is reported
   std::optional<std::string> CaFile;    // PEM file of the CAs to trust
-  std::optional<int32_t> CertDays;      // only a value above 0 asks for days left
+  std::optional<std::string> CertDays;  // whole days; only a value above 0 asks for days left
 
   // Where the server is and how long the check may take, each as given;
   // the check run reads them strictly.

@@ -3,15 +3,23 @@
 // caller, each bounded by a time-out in milliseconds passed per call (0 waits
 // without limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
 // the failed step; no failure closes the socket, the owner decides that.
+//
+// As a TByteStream it carries the socket's own bytes, never TLS's: a
+// conversation stacks a TTlsStream on it, as StartTls does for SendBuffer and
+// ReceiveText.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/deadline.h"
+#include "net/byte_stream.h"
 #include "net/platform.h"
 #include "net/sock_error.h"
 #include "net/tls.h"
+#include "net/tls_stream.h"
 
 // A place to connect to: a host as TSyncSocket::Connect takes it, and a port.
 struct TEndpoint {
@@ -28,14 +36,14 @@ struct TConnectTrail {
   std::string Address;             // the last attempt's address and port, "192.0.2.7:5222"
 };
 
-class TSyncSocket {
+class TSyncSocket : public TByteStream {
  public:
   // SocketType 1 is a stream socket, 2 a datagram socket. With StartWinSock
   // the object starts the socket library and ends its use again when it is
   // destroyed; raises sockErrInit when the library cannot be started.
   TSyncSocket(std::int32_t SocketType, bool StartWinSock);
   // Closes the socket and ends this object's use of the socket library.
-  virtual ~TSyncSocket();
+  ~TSyncSocket() override;
 
   TSyncSocket(const TSyncSocket&) = delete;
   TSyncSocket& operator=(const TSyncSocket&) = delete;
@@ -59,8 +67,9 @@ class TSyncSocket {
   // has no address of Families fails as a look-up.
   void ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families, const TDeadline& Deadline,
                       TConnectTrail& Trail);
-  // Closes the socket if there is one; never raises.
-  void Close();
+  // Closes the socket if there is one, after TLS's close_notify when TLS
+  // runs (sent only if the socket takes it at once); never raises.
+  void Close() noexcept override;
   // Liveness test that costs at most 5 ms: false before Connect, after Close
   // and once the peer has closed. Without PeekOnTest it consumes up to 2
   // received bytes.
@@ -84,6 +93,14 @@ class TSyncSocket {
   // What the TLS library found out about the server's certificate; raises
   // ETlsError when there is none (no TLS, or the server sent none).
   TPeerCertificate PeerCertificate();
+
+  // The plain socket's bytes. Send sends all of Data, each wait for
+  // writability bounded by TimeoutMs; Receive waits at most TimeoutMs and
+  // appends what one receive delivers, at most kReceiveSize bytes. Failures
+  // raise sockErrSend and sockErrRead with the system's reason; without a
+  // socket, sockErrWinSock.
+  void Send(std::string_view Data, std::int32_t TimeoutMs) override;
+  TReceived Receive(std::int32_t TimeoutMs, std::string& Into) override;
 
   // IsConnected peeks at pending bytes instead of consuming them.
   bool PeekOnTest = false;
@@ -123,18 +140,12 @@ class TSyncSocket {
   // As above with a description the caller has (a resolver's own text).
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description);
 
-  // The TLS side, in sync_socket_tls.cpp.
-  enum class TRawRead { Data, TimedOut, Closed, Failed };
-  TRawRead ReadRaw(std::int32_t TimeoutMs, std::string& Into, std::int32_t& Error);
-  void SendRaw(const std::string& Bytes, std::int32_t TimeoutMs);
-  void SendTls(const void* Data, std::int32_t Length, std::int32_t TimeoutMs);
   void ReceiveTls(std::int32_t TimeoutMs, std::string& Text);
-  void CloseTls() noexcept;
 
-  std::unique_ptr<TTlsSession> FTls;
-  std::string FTlsIn;          // received bytes not decrypted yet
-  std::string FTlsPlain;       // decrypted bytes not handed out yet
-  bool FTlsPeerClosed = false;  // the server has ended its TLS stream
+  // TLS once StartTls has completed, stacked on this socket's own Send and
+  // Receive; its Close comes back to Close here to end the socket.
+  std::unique_ptr<TTlsStream> FTls;
+  std::string FTlsPlain;  // decrypted bytes beyond what ReceiveText handed out
 
   bool FConnected = false;
   netplatform::SocketHandle FSocket = netplatform::kInvalidSocket;

@@ -8,8 +8,9 @@
 
 namespace {
 
-// A CA bundle of every public root is a few hundred KiB.
-constexpr std::size_t kMaxCaFileBytes = 1 << 20;
+// A CA bundle of every public root is a few hundred KiB, one with the
+// intermediates too a few MiB; the limit keeps a wrong name from costing much.
+constexpr std::size_t kMaxCaFileBytes = 16 << 20;
 
 constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
 constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
@@ -54,6 +55,15 @@ bool IsAddressLiteral(std::string_view Name) {
   for (const char c : Name)
     if ((c < '0' || c > '9') && c != '.') return false;
   return true;
+}
+
+std::string SniName(std::string_view ServerName) {
+  if (IsAddressLiteral(ServerName)) return {};
+  if (!ServerName.empty() && ServerName.back() == '.') ServerName.remove_suffix(1);
+  std::string name(ServerName);
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
 }
 
 // Read here rather than by the platform's decoder: some decoders reject a

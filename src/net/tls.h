@@ -2,8 +2,8 @@
 // TLS over a connected socket. The platform's TLS library (OpenSSL 3 on
 // POSIX, SChannel on Windows; one file each beside this header) is used as a
 // pure transform between the plaintext of the conversation and the bytes on
-// the wire: it never touches the socket. TSyncSocket moves the bytes, so all
-// waiting stays in one place, bounded by its time-outs.
+// the wire: it never touches the socket. TTlsStream (net/tls_stream.h) moves
+// the bytes, so all waiting stays in one place, bounded by its time-outs.
 //
 // The library only reports facts about the server's certificate; judging
 // them, in one order on every platform, is CheckCertificate's business.
@@ -60,15 +60,16 @@ class TTlsSession {
 
   // Takes the handshake as far as the received bytes in Input allow: what it
   // uses is removed from Input, what must be sent is appended to Output.
-  // True once the handshake is complete (bytes received after it stay in
-  // Input). Raises ETlsError (tlsErrHandshake) with the library's reason.
+  // True once the handshake is complete. Bytes received after it may stay
+  // in Input or inside the session: Decrypt hands them out, even when it is
+  // called with an empty Input. Raises ETlsError (tlsErrHandshake) with the library's reason.
   bool Handshake(std::string& Input, std::string& Output);
   // Appends the records that carry Plain to Output.
   void Encrypt(std::string_view Plain, std::string& Output);
   // Decrypts the complete records in Input (removing them) and appends their
-  // plaintext to Plain; an incomplete record stays in Input. Anything the
-  // library must answer is appended to Output. False once the server has
-  // closed the TLS stream. Raises ETlsError (tlsErrConnection).
+  // plaintext to Plain; an incomplete record stays in Input or inside the
+  // session. Anything the library must answer is appended to Output. False
+  // once the server has closed the TLS stream. Raises ETlsError (tlsErrConnection).
   bool Decrypt(std::string& Input, std::string& Plain, std::string& Output);
   // Appends the close_notify alert to Output; never raises.
   void Close(std::string& Output) noexcept;
@@ -85,6 +86,12 @@ class TTlsSession {
 // True for an IPv4 or IPv6 address literal, with or without brackets: such a
 // name is never sent as the server name.
 bool IsAddressLiteral(std::string_view Name);
+
+// The name a session sends for the server to choose its certificate by (SNI):
+// ServerName in lower case and without a trailing dot, as DNS names compare
+// and as servers match them; empty for an address literal, which is never
+// sent.
+std::string SniName(std::string_view ServerName);
 
 // For the platform halves: reads the DNS names and XMPP addresses of a
 // subjectAltName extension's value (DER) into Certificate; false when it is

@@ -31,7 +31,7 @@ const char* const kReasonTexts[] = {
     "The server sent no certificate",
     "The TLS library gave no reason",
     "It is not a regular file",
-    "It is larger than 1 MiB",
+    "It is larger than 16 MiB",
     "It holds a certificate that cannot be decoded",
     "Its issuer is not known",
     "Its chain ends in a root that is not trusted",

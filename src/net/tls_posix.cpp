@@ -281,9 +281,9 @@ TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName) : 
   }
   ssl.SSL_set_bio(F->Session, F->In, F->Out);
   ssl.SSL_set_connect_state(F->Session);
-  if (!ServerName.empty() && !IsAddressLiteral(ServerName))
-    ssl.SSL_ctrl(F->Session, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                 const_cast<char*>(ServerName.c_str()));
+  std::string name = SniName(ServerName);
+  if (!name.empty())
+    ssl.SSL_ctrl(F->Session, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, name.data());
 }
 
 TTlsSession::~TTlsSession() = default;

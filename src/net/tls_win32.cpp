@@ -303,7 +303,7 @@ struct TTlsSession::TImpl {
 
 TTlsSession::TTlsSession(TTlsContext& Context, const std::string& ServerName) : F(std::make_unique<TImpl>()) {
   F->Context = Context.F;
-  if (!IsAddressLiteral(ServerName)) F->ServerName = ServerName;
+  F->ServerName = SniName(ServerName);
 }
 
 TTlsSession::~TTlsSession() = default;

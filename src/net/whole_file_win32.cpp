@@ -5,6 +5,11 @@
 #include <windows.h>
 
 TFileRead ReadWholeFile(const std::string& Path, std::size_t MaxBytes, std::string& Content, std::int32_t& Error) {
+  // Opening a folder fails with "Access denied", which would send the user
+  // looking for a permission; its attributes tell what it is. A name without
+  // attributes (missing, say) gets the system's reason from the open below.
+  const DWORD attributes = GetFileAttributesA(Path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return TFileRead::NotRegular;
   const HANDLE file = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

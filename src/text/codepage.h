@@ -11,3 +11,9 @@ std::u16string AnsiToWide(const std::string& Text);
 // Narrows Text: a character the code page cannot represent becomes the code
 // page's default character ("?").
 std::string WideToAnsi(const std::u16string& Text);
+
+// True when Text, narrow text from the command line, goes into the stream
+// and into the login's digest as UTF-8 byte for byte. On POSIX a command line
+// is UTF-8, so valid UTF-8 does; other bytes keep their ISO-8859-1 reading.
+// On Windows narrow text is the ANSI code page, so none does.
+bool IsUtf8Argument(const std::string& Text);

@@ -1,6 +1,8 @@
 // ISO-8859-1 as the ANSI code page: byte b is the character U+00b.
 #include "text/codepage.h"
 
+#include "text/xml_text.h"
+
 namespace {
 
 constexpr char DefaultChar = '?';
@@ -32,3 +34,5 @@ std::string WideToAnsi(const std::u16string& Text) {
   }
   return result;
 }
+
+bool IsUtf8Argument(const std::string& Text) { return IsValidUtf8(Text); }

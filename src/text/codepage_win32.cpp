@@ -29,3 +29,5 @@ std::string WideToAnsi(const std::u16string& Text) {
   WideCharToMultiByte(CP_ACP, 0, wide, size, result.data(), length, nullptr, nullptr);
   return result;
 }
+
+bool IsUtf8Argument(const std::string&) { return false; }

@@ -92,10 +92,12 @@ void TSecHash::Transform() {
   H4 += E;
 }
 
-std::u16string Sha1Hex(const std::u16string& Text) {
+std::u16string Sha1Hex(const std::u16string& Text) { return Sha1HexOfUtf8(Latin1ToUtf8(WideToAnsi(Text))); }
+
+std::u16string Sha1HexOfUtf8(const std::string& Utf8) {
   TSecHash hash;
   TSha1Digest digest;
-  hash.HashString(Latin1ToUtf8(WideToAnsi(Text)), digest);
+  hash.HashString(Utf8, digest);
   static constexpr char16_t HexDigits[] = u"0123456789abcdef";
   std::u16string result;
   result.reserve(40);

@@ -38,3 +38,5 @@ class TSecHash {
 // The 40 lower-case hex digits of the SHA-1 of Text, taken to 8-bit text in
 // the ANSI code page and then read as ISO-8859-1 into UTF-8.
 std::u16string Sha1Hex(const std::u16string& Text);
+// The same of UTF-8 text, digested byte for byte.
+std::u16string Sha1HexOfUtf8(const std::string& Utf8);

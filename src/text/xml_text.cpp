@@ -23,9 +23,9 @@ std::string::size_type ValueStart(const std::string& Text, std::string::size_typ
   return i + 1;
 }
 
-}  // namespace
-
-std::string XmlEscape(const std::string& Text) {
+// Escapes the markup characters, and with HighBytes the bytes from 160 up as
+// ISO-8859-1 characters.
+std::string Escape(const std::string& Text, bool HighBytes) {
   std::string result;
   result.reserve(Text.size());
   for (const char c : Text) {
@@ -36,7 +36,7 @@ std::string XmlEscape(const std::string& Text) {
       case '<': result += "&lt;"; break;
       case '>': result += "&gt;"; break;
       default:
-        if (b >= 160) {
+        if (HighBytes && b >= 160) {
           result += "&#";
           result += std::to_string(b);
           result += ';';
@@ -46,6 +46,46 @@ std::string XmlEscape(const std::string& Text) {
     }
   }
   return result;
+}
+
+}  // namespace
+
+std::string XmlEscape(const std::string& Text) { return Escape(Text, true); }
+
+std::string XmlEscapeUtf8(const std::string& Text) { return Escape(Text, false); }
+
+std::size_t Utf8SequenceLength(char Lead) {
+  const auto b = static_cast<unsigned char>(Lead);
+  if (b >= 0xC2 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) return 3;
+  if (b >= 0xF0 && b <= 0xF4) return 4;
+  return 1;
+}
+
+bool IsValidUtf8(std::string_view Text) {
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto b = static_cast<unsigned char>(Text[i]);
+    const std::size_t length = Utf8SequenceLength(Text[i]);
+    if (length == 1) {
+      if (b >= 0x80) return false;
+      ++i;
+      continue;
+    }
+    if (Text.size() - i < length) return false;
+    // The second byte's range rules out overlong forms, surrogates and
+    // values above U+10FFFF.
+    const auto second = static_cast<unsigned char>(Text[i + 1]);
+    unsigned char low = 0x80, high = 0xBF;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+    if (second < low || second > high) return false;
+    for (std::size_t k = 2; k < length; ++k)
+      if ((static_cast<unsigned char>(Text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
 }
 
 std::string Latin1ToUtf8(const std::string& Text) {

@@ -5,7 +5,9 @@
 // used as bytes (any byte value, zero included); an empty result stands for
 // "not found".
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 // XML's white space: space, tab, carriage return, line feed.
 inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -14,6 +16,18 @@ inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c 
 // 255 become entities ("&#233;"); everything else, the apostrophe included,
 // is copied. An existing entity is escaped again.
 std::string XmlEscape(const std::string& Text);
+
+// Makes UTF-8 Text safe as element content: only '"', '&', '<' and '>'
+// become entities, every other byte is copied.
+std::string XmlEscapeUtf8(const std::string& Text);
+
+// True when Text is well-formed UTF-8: no stray continuation bytes, no cut
+// or overlong sequences, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view Text);
+
+// The length of the UTF-8 sequence that begins with Lead (1 for ASCII and
+// for bytes that begin none).
+std::size_t Utf8SequenceLength(char Lead);
 
 // The UTF-8 form of Text read as ISO-8859-1: each byte is one code point.
 std::string Latin1ToUtf8(const std::string& Text);

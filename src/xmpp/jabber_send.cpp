@@ -37,6 +37,7 @@ constexpr const char* kStreamErrorName = "stream:error";
 constexpr const char* kFailureName = "failure";
 constexpr const char* kMessageName = "message";
 constexpr const char* kIqName = "iq";
+constexpr const char* kPresenceName = "presence";
 constexpr const char* kQueryName = "query";
 constexpr const char* kTypeName = "type";
 constexpr const char* kIdName = "id";
@@ -83,6 +84,17 @@ void ForEachElement(const std::string& Name, const std::string& Text, TVisit Vis
     const auto stop = Text[tagEnd - 1] == '/' || close == std::string::npos ? tagEnd + 1 : close + end.size();
     if (Visit(std::string_view(Text).substr(at, stop - at), Text.substr(at, tagEnd + 1 - at))) return;
   }
+}
+
+// True when Text holds a presence or an iq request ("get" or "set").
+bool HoldsRequestOrPresence(const std::string& Text) {
+  bool found = false;
+  ForEachElement(kPresenceName, Text, [&](std::string_view, const std::string&) { return found = true; });
+  ForEachElement(kIqName, Text, [&](std::string_view, const std::string& tag) {
+    const std::string type = GetAttribute(kTypeName, tag);
+    return found = found || type == kGet || type == kSet;
+  });
+  return found;
 }
 
 // The element called Name in Text, or the whole text when there is none to
@@ -186,7 +198,14 @@ void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
 // its own, presence, white space to keep the connection alive), and only the
 // confirmation of the message just sent settles a wait.
 void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
-  const std::string text = TrimControlChars(Chunk);
+  std::string text = TrimControlChars(Chunk);
+  // What follows the server's stream close lies outside the stream: an event
+  // or an error there must not settle the message of a session that has
+  // ended. (The probe judges its chunks whole.)
+  if (Connected && !ProbeMode) {
+    const auto close = text.find(kStreamClose);
+    if (close != std::string::npos) text.erase(close + std::string_view(kStreamClose).size());
+  }
   if (Contains(text, kErrorMarker)) {
     RaiseServerError(GetElement(kErrorName, text));
   }
@@ -232,6 +251,13 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
   }
   if (Contains(text, kMessageMarker)) {
     SettleMessages(text);
+    return;
+  }
+  // A server may ping, ask or send presence while the login waits for its
+  // answer; that settles nothing, and its requests are answered as in the
+  // session.
+  if (!ProbeMode && FLoginStep != TLoginStep::None && HoldsRequestOrPresence(text)) {
+    AnswerRequests(text);
     return;
   }
   RaiseSendError(jabberErrServer, text);

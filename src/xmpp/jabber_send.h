@@ -134,6 +134,9 @@ class TJabberSend : public TSender {
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
   void NegotiateStartTls(const TReplyDeadline& Replies);
+  // Reads the server's answer to the stream header sent over TLS until its
+  // start tag is complete, and raises unless it is an XMPP stream header.
+  void AwaitTlsStreamHeader(const TReplyDeadline& Replies);
   // The stream header the probe sends: the client's (versioned for TLS) or
   // the server-to-server one.
   void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;

@@ -24,6 +24,7 @@ const TCodeText kTexts[] = {
 const char* const kReasonTexts[] = {
     "Server offers no digest login",
     "The server has ended the session",
+    "Server did not answer with an XMPP stream header",
     "Server offers no server authentication (dialback or SASL EXTERNAL)",
 };
 static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::NoServerAuth) + 1);

@@ -11,6 +11,7 @@
 #include "xmpp/jabber_send.h"
 #include "xmpp/reply_deadline.h"
 #include "xmpp/stanzas.h"
+#include "xmpp/stream_header.h"
 
 namespace {
 
@@ -32,6 +33,11 @@ constexpr const char* kStreamClose = "</stream:stream>";
 // A server that talks on without ever finishing its answer is cut off here;
 // real stream features are a few hundred bytes.
 constexpr std::size_t kMaxReply = 65536;
+
+// A stream header, declaration included, is a few hundred bytes; of an
+// answer that is none, the start shows what answered.
+constexpr std::size_t kMaxHeader = 4096;
+constexpr std::size_t kShownReply = 200;
 
 bool Contains(const std::string& Text, const char* Part) { return Text.find(Part) != std::string::npos; }
 
@@ -62,6 +68,7 @@ void TJabberSend::OpenTlsStream() {
   SendStanza(buffer);
   if (ServerToServer) return AwaitServerFeatures(deadline);
   FWaitingFor = TWaitingFor::StreamHeader;
+  AwaitTlsStreamHeader(deadline);
   while (!Connected) WaitResponse(deadline.Next());
 }
 
@@ -84,6 +91,33 @@ void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
   if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
     RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
   Connected = true;
+}
+
+// Over TLS the server must answer with an XMPP stream header before anything
+// else counts: the plain conversation's markers would take any service that
+// says "result" or names the client namespace for a live server. A whole
+// stream error or a stream close keeps the plain analysis's classification,
+// as does whatever comes with a good header.
+void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
+  std::string reply;
+  for (;;) {
+    std::string chunk;
+    Socket->ReceiveText(Replies.Next(), chunk);
+    reply += chunk;
+    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
+      // Raises for an error; after a bare close the next receive fails.
+      AnalyzeResponse(reply);
+      reply.clear();
+      continue;
+    }
+    const TStreamHeader header = JudgeStreamHeader(reply);
+    if (header == TStreamHeader::Xmpp) {
+      AnalyzeResponse(reply);
+      return;
+    }
+    if (header == TStreamHeader::NotXmpp || reply.size() > kMaxHeader)
+      RaiseSendError(jabberErrServer, TJabberReason::NoStreamHeader, reply.substr(0, kShownReply));
+  }
 }
 
 void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {

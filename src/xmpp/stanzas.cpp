@@ -46,10 +46,16 @@ constexpr const char* IqErrorEnd =
 
 constexpr std::string::size_type MessageBodyLimit = 4096;
 
+// The caller's text made safe as element content: text that is UTF-8 as it
+// stands goes out unchanged, other text as its bytes read as ISO-8859-1.
+std::string ContentEscape(const std::string& Text) {
+  return IsUtf8Argument(Text) ? XmlEscapeUtf8(Text) : XmlEscape(Text);
+}
+
 // Attribute values are delimited by apostrophes, which XmlEscape leaves
 // alone; an apostrophe in a value would end the attribute.
 std::string AttributeEscape(const std::string& Value) {
-  const std::string escaped = XmlEscape(Value);
+  const std::string escaped = ContentEscape(Value);
   std::string result;
   result.reserve(escaped.size());
   for (const char c : escaped) {
@@ -94,13 +100,19 @@ void Fill(TOutBuffer& Buffer, const std::string& Stanza) {
 
 // The longest start of Body, in whole input bytes and at most
 // MessageBodyLimit of them, whose escaped form is no longer than Room.
+// UTF-8 text is cut between characters only.
 std::string FittingBody(const std::string& Body, std::string::size_type Room) {
+  const bool utf8 = IsUtf8Argument(Body);
   std::string escaped;
   std::string::size_type taken = 0;
-  for (; taken < Body.size() && taken < MessageBodyLimit; ++taken) {
-    const std::string piece = XmlEscape(Body.substr(taken, 1));
+  while (taken < Body.size()) {
+    const std::string::size_type length = utf8 ? Utf8SequenceLength(Body[taken]) : 1;
+    if (taken + length > MessageBodyLimit) break;
+    const std::string character = Body.substr(taken, length);
+    const std::string piece = utf8 ? XmlEscapeUtf8(character) : XmlEscape(character);
     if (escaped.size() + piece.size() > Room) break;
     escaped += piece;
+    taken += length;
   }
   return escaped;
 }
@@ -127,14 +139,16 @@ void BuildStartTls(TOutBuffer& Buffer) { Fill(Buffer, StartTls); }
 void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::string& DigestSource,
                     std::uint16_t& Counter, const std::string& IqType) {
   const std::string head = std::string(QueryStart) + AttributeEscape(IqType) + QueryId + std::to_string(Counter) +
-                           QueryUserName + XmlEscape(UserName) + QueryUserNameEnd;
+                           QueryUserName + ContentEscape(UserName) + QueryUserNameEnd;
   if (DigestSource.empty()) {
     Fill(Buffer, head + QueryEnd);
   } else {
     // The digest is wide text, so the stanza is joined as wide text and
     // brought back through the code page as a whole.
-    const std::u16string stanza =
-        AnsiToWide(head + QueryDigest) + Sha1Hex(AnsiToWide(DigestSource)) + QueryDigestEnd;
+    // Text that is UTF-8 as it stands is digested as it stands.
+    const std::u16string digest =
+        IsUtf8Argument(DigestSource) ? Sha1HexOfUtf8(DigestSource) : Sha1Hex(AnsiToWide(DigestSource));
+    const std::u16string stanza = AnsiToWide(head + QueryDigest) + digest + QueryDigestEnd;
     Fill(Buffer, WideToAnsi(stanza));
   }
   ++Counter;

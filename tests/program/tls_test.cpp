@@ -4,13 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <fstream>
+#include <thread>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "support/case_name.h"
+#include "support/listeners.h"
+#include "support/loopback.h"
 #include "support/program.h"
 #include "support/prosody.h"
 #include "support/scripted_server.h"
@@ -137,7 +146,7 @@ TEST(TlsSettings, ImpossibleChecksAreUnknown) {
   const std::string damaged = certificates.Folder() + "/damaged.pem";
   std::ofstream(damaged) << "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n";
   const std::string missing = certificates.Folder() + "/missing.pem";
-  const std::vector<std::pair<TArgs, std::string>> cases = {
+  std::vector<std::pair<TArgs, std::string>> cases = {
       {{"-tls:STARTTLS"}, "Unknown TLS mode \"STARTTLS\": use -tls:starttls or -tls:direct"},
       {{"-tls:"}, "Unknown TLS mode \"\": use -tls:starttls or -tls:direct"},
       {{"-cafile:" + certificates.CaFile()}, "-cafile: and -certdays: apply only with -tls:starttls or -tls:direct"},
@@ -150,6 +159,9 @@ TEST(TlsSettings, ImpossibleChecksAreUnknown) {
       {{"-tls:direct", "-cafile:" + damaged},
        "Cannot read CA file " + damaged + ". It holds a certificate that cannot be decoded"},
   };
+  // A -certdays: value that is no whole decimal number is not read as 0.
+  for (const std::string days : {"abc", "0x1E", "", "+", "5d", "2147483648"})
+    cases.push_back({{"-tls:direct", "-certdays:" + days}, "-certdays: takes a whole number of days, not \"" + days + "\""});
   for (const auto& [args, reason] : cases) {
     TArgs all{"-host:127.0.0.1", "-port:1"};
     all.insert(all.end(), args.begin(), args.end());
@@ -238,7 +250,7 @@ TEST(Certificate, WrongNameAndExpiringSoon) {
         {"-tls:direct", "-cafile:{ca}", "-certdays:4"},
         "ScriptRes:Bad:Certificate expires in 3 days ({soon})",
         1},
-       {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:3"}, kAlive, 0},
+       {"ExpiresAfterDays", true, {"-tls:direct", "-cafile:{ca}", "-certdays:+3"}, kAlive, 0},
        // The name checked is the XMPP domain, which is the host unless -domain: names it.
        {"AddressIsNoName",
         true,
@@ -249,7 +261,9 @@ TEST(Certificate, WrongNameAndExpiringSoon) {
         true,
         {"-host:127.0.0.1", "-domain:localhost", "-tls:direct", "-cafile:{ca}"},
         kAlive,
-        0}});
+        0},
+       // The server picks its certificate by the name sent in lower case.
+       {"DomainInCapitals", true, {"-host:127.0.0.1", "-domain:LocalHost", "-tls:direct", "-cafile:{ca}"}, kAlive, 0}});
 }
 
 TEST(Certificate, NoStartTlsAndSelfSigned) {
@@ -262,6 +276,42 @@ TEST(Certificate, NoStartTlsAndSelfSigned) {
         1},
        {"SelfSigned", true, {"-tls:direct", "-cafile:{ca}"}, "ScriptRes:Bad:Certificate is not trusted. ...", 1},
        {"SelfSignedTrustedByItself", true, {"-tls:direct", "-cafile:{self}"}, kAlive, 0}});
+}
+
+// A TLS service that is not an XMPP server: the openssl command's test server
+// sends an HTTP error with a JSON body as soon as a client connects. Its
+// answer must not pass for a live server, however XMPP-like its words.
+TEST(TlsService, NotXmppIsBad) {
+  const TTestCertificates& certificates = TTestCertificates::Get();
+  const std::string answer = certificates.Folder() + "/http-400";
+  std::ofstream(answer, std::ios::binary)
+      << "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n\r\n{\"result\": \"jabber:client\"}";
+  const std::uint16_t port = loopback::RefusedPort().Port();
+  const std::string accept = "127.0.0.1:" + std::to_string(port);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int in = open(answer.c_str(), O_RDONLY), out = open("/dev/null", O_WRONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    execlp("openssl", "openssl", "s_server", "-quiet", "-naccept", "1", "-accept", accept.c_str(), "-cert",
+           certificates.Valid().c_str(), "-key", certificates.Key().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 200; ++i) {
+    const std::vector<std::string> listening = listeners::Of(pid);
+    if (std::find(listening.begin(), listening.end(), listeners::Loopback(port)) != listening.end()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  const TProgramRun run = RunTolvane({"-host:localhost", "-port:" + std::to_string(port), "-timeout:5000",
+                                      "-tls:direct", "-cafile:" + certificates.CaFile()});
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  ExpectOutput(run,
+               "ScriptRes:Bad:Server did not answer with an XMPP stream header; HTTP/1.1 400 Bad Request "
+               "Content-Type: application/json {\"result\": \"jabber:client\"}",
+               1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -14,6 +15,10 @@
 using namespace std::chrono_literals;
 
 TDnsServer::TDnsServer(const std::vector<std::string>& records) {
+  // Outside the namespace the program would ask the system's name server.
+  const char* inside = std::getenv("TOLVANE_IN_DNS_NAMESPACE");
+  if (inside == nullptr || std::string(inside) != "1")
+    throw std::runtime_error("the DNS tests run only inside tests/support/in_dns_namespace");
   std::string folder = (std::filesystem::temp_directory_path() / "tolvane-dns.XXXXXX").string();
   if (mkdtemp(folder.data()) == nullptr) throw std::runtime_error("no folder for the DNS server");
   FFolder = folder;
