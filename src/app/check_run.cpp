@@ -60,13 +60,11 @@ void ApplyTls(const TFrontEnd& state, TJabberSend& probe) {
 
 // The keys of where the server is, each read strictly; a value a key does
 // not take names itself in the reason.
-constexpr const char* kOnlyYes = "\": use ";
-constexpr const char* kUnknownSrv = "Unknown -srv: value \"";
-constexpr const char* kUnknownS2s = "Unknown -s2s: value \"";
-constexpr const char* kUnknownIp = "Unknown -ip: value \"";
-constexpr const char* kUnknownIpEnd = "\": use -ip:4 or -ip:6";
-constexpr const char* kUnknownDeadline = "Unknown -deadline: value \"";
-constexpr const char* kUnknownDeadlineEnd = "\": use a whole number of milliseconds above 0";
+constexpr const char* kBadSrv = "-srv: takes yes only, not \"";
+constexpr const char* kBadS2s = "-s2s: takes yes only, not \"";
+constexpr const char* kBadIp = "-ip: takes 4 or 6 only, not \"";
+constexpr const char* kBadDeadline = "-deadline: takes a whole number of milliseconds above 0, not \"";
+constexpr const char* kBadValueEnd = "\"";
 constexpr const char* kFromAlone = "-from: applies only with -s2s:yes";
 constexpr const char* kNotV4 = "-ip:4 excludes the IPv6 address ";
 constexpr const char* kNotV6 = "-ip:6 excludes the IPv4 address ";
@@ -95,9 +93,9 @@ struct TPlace {
 };
 
 // yes, given; absent, not; anything else raises naming the key's value.
-bool ReadYes(const std::optional<std::string>& Value, const char* Unknown, const char* Key) {
+bool ReadYes(const std::optional<std::string>& Value, const char* Bad) {
   if (!Value) return false;
-  if (*Value != kYes) throw EBaseError(Unknown + *Value + kOnlyYes + Key + kYes);
+  if (*Value != kYes) throw EBaseError(Bad + *Value + kBadValueEnd);
   return true;
 }
 
@@ -124,19 +122,19 @@ void CheckLiteralFamily(const std::string& Host, TFamilies Families) {
 
 TPlace ReadPlace(const TFrontEnd& state) {
   TPlace place;
-  place.Srv = ReadYes(state.Srv, kUnknownSrv, "-srv:");
-  place.S2s = ReadYes(state.S2s, kUnknownS2s, "-s2s:");
+  place.Srv = ReadYes(state.Srv, kBadSrv);
+  place.S2s = ReadYes(state.S2s, kBadS2s);
   if (state.Ip) {
     if (*state.Ip == "4") {
       place.Families = TFamilies::V4Only;
     } else if (*state.Ip == "6") {
       place.Families = TFamilies::V6Only;
     } else {
-      throw EBaseError(kUnknownIp + *state.Ip + kUnknownIpEnd);
+      throw EBaseError(kBadIp + *state.Ip + kBadValueEnd);
     }
   }
   if (state.Deadline && !ReadMilliseconds(*state.Deadline, place.DeadlineMs))
-    throw EBaseError(kUnknownDeadline + *state.Deadline + kUnknownDeadlineEnd);
+    throw EBaseError(kBadDeadline + *state.Deadline + kBadValueEnd);
   if (state.From && !place.S2s) throw EBaseError(kFromAlone);
   CheckLiteralFamily(state.Host, place.Families);
   return place;
