@@ -59,7 +59,7 @@ TEST(SrvDnsNamespace, PriorityFirstThenWeights) {
                   Srv("_xmpp-client._tcp.w.test", "b.w.test", b.Port(), 10, 3),
                   Srv("_xmpp-client._tcp.w.test", "c.w.test", c.Port(), 20, 100), Host("a.w.test"),
                   Host("b.w.test"), Host("c.w.test")});
-  for (int run = 0; run < 24; ++run) {
+  for (int run = 0; run < 40; ++run) {
     const TProgramRun result = Probe("w.test");
     ASSERT_TRUE(std::regex_match(result.Output, kAlive)) << result.Output;
   }
