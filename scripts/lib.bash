@@ -21,8 +21,9 @@ declare -A tolvane_packages=(
   [build]="cmake ninja-build g++ libgtest-dev libssl-dev"
   # The native suite: the real servers, the openssl command for the TLS
   # tests' certificates and TLS 1.2 test server, /usr/bin/time and valgrind
-  # for the soak tests.
-  [tests]="prosody ejabberd openssl time valgrind"
+  # for the soak tests; dnsmasq-base, the SRV tests' name server, in a
+  # network namespace of their own (tests/support/in_dns_namespace).
+  [tests]="prosody ejabberd openssl time valgrind dnsmasq-base"
   [demo]="prosody"
   [soak]="prosody time valgrind"
   # libexpat1-dev: the element reader's fuzz target checks it against expat.
@@ -130,8 +131,8 @@ prosody_port=""
 prosody_folder=""
 
 start_prosody() {
-  local with=() listens
-  [ $# -eq 0 ] || with=(WITH_STARTTLS WITH_CERTIFICATE "CERTIFICATE=$1" "KEY=$2" "${@:3}")
+  local with=(WITH_NO_S2S) listens
+  [ $# -eq 0 ] || with+=(WITH_STARTTLS WITH_CERTIFICATE "CERTIFICATE=$1" "KEY=$2" "${@:3}")
   prosody_folder=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-prosody-XXXXXX")
   mkdir -p "$prosody_folder/data" "$prosody_folder/certs"
   # Another program may take the free port before Prosody does: then it is

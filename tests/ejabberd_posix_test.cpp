@@ -14,7 +14,7 @@
 TEST(Ejabberd, ListensOnlyOnLoopbackAndStartsNoPortMapper) {
   TEjabberdServer& server = TEjabberdServer::Shared();
   std::vector<std::string> expected{listeners::Loopback(server.Port()), listeners::Loopback(server.TlsPort()),
-                                    listeners::Loopback(server.NodePort())};
+                                    listeners::Loopback(server.NodePort()), listeners::Loopback(server.S2sPort())};
   std::vector<std::string> found = listeners::Of(server.Pid());
   std::sort(expected.begin(), expected.end());
   std::sort(found.begin(), found.end());

@@ -61,3 +61,15 @@ TEST_P(ResolveHostTest, GivesTheAddressesIPv4First) {
 INSTANTIATE_TEST_SUITE_P(Table, ResolveHostTest, testing::ValuesIn(kHostCases), NameBy(&THostCase::Host));
 
 }  // namespace
+
+// Addresses as messages write them: IPv6 in its shortest form, in brackets.
+TEST(HostAddress, EndpointTextIsTheShortestForm) {
+  const std::pair<np::Address, const char*> cases[] = {
+      {kLoopback, "127.0.0.1:5222"},
+      {kLoopback6, "[::1]:5222"},
+      {Make(np::Family::V6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "[2001:db8::1:0:0:1]:5222"},
+      {Make(np::Family::V6, {0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1}), "[2001:db8:1:0:1:1:1:1]:5222"},
+      {Make(np::Family::V6, {}), "[::]:5222"},
+  };
+  for (const auto& [address, text] : cases) EXPECT_EQ(EndpointText(address, 5222), text);
+}

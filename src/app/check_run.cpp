@@ -1,14 +1,20 @@
 #include "app/check_run.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <memory>
+#include <random>
+#include <string_view>
 
 #include "base/base_error.h"
 #include "crypto/crypto.h"
 #include "net/certificate_check.h"
+#include "net/platform.h"
+#include "net/srv.h"
 #include "net/sync_socket.h"
 #include "net/system_error.h"
+#include "net/tls_error.h"
 #include "net/tls_stream.h"
 #include "net/whole_file.h"
 #include "text/codepage.h"
@@ -61,6 +67,117 @@ void ApplyTls(const TFrontEnd& state, TJabberSend& probe) {
   probe.CaFile = state.CaFile.value_or("");
   probe.CertDays = state.CertDays ? CertDaysOf(*state.CertDays) : 0;
   probe.PrepareTls();
+}
+
+// The keys of where the server is, each read strictly; a value a key does
+// not take names itself in the reason.
+constexpr const char* kBadSrv = "-srv: takes yes only, not \"";
+constexpr const char* kBadS2s = "-s2s: takes yes only, not \"";
+constexpr const char* kBadIp = "-ip: takes 4 or 6 only, not \"";
+constexpr const char* kBadDeadline = "-deadline: takes a whole number of milliseconds above 0, not \"";
+constexpr const char* kBadValueEnd = "\"";
+constexpr const char* kFromAlone = "-from: applies only with -s2s:yes";
+constexpr const char* kNotV4 = "-ip:4 excludes the IPv6 address ";
+constexpr const char* kNotV6 = "-ip:6 excludes the IPv4 address ";
+constexpr const char* kYes = "yes";
+
+// The SRV outcomes that end the check before any connect.
+constexpr const char* kNotOffered = "Service not offered (SRV record \".\")";
+constexpr const char* kSrvFailed = "SRV look-up failed. ";
+
+// The SRV names and fallback ports, by TLS mode and stream kind.
+struct TService {
+  const char* Name;
+  std::uint16_t Port;
+};
+constexpr TService kClientService = {"_xmpp-client._tcp.", 5222};
+constexpr TService kDirectClientService = {"_xmpps-client._tcp.", 5223};
+constexpr TService kServerService = {"_xmpp-server._tcp.", 5269};
+constexpr TService kDirectServerService = {"_xmpps-server._tcp.", 5270};
+
+// What the keys of where the server is came to.
+struct TPlace {
+  bool Srv = false;
+  bool S2s = false;
+  TFamilies Families = TFamilies::Any;
+  std::int32_t DeadlineMs = 0;  // 0: none
+};
+
+// yes, given; absent, not; anything else raises naming the key's value.
+bool ReadYes(const std::optional<std::string>& Value, const char* Bad) {
+  if (!Value) return false;
+  if (*Value != kYes) throw EBaseError(Bad + *Value + kBadValueEnd);
+  return true;
+}
+
+// A whole decimal number above 0 that fits; nothing else, not even a sign.
+bool ReadMilliseconds(const std::string& Text, std::int32_t& Value) {
+  if (Text.empty() || Text.size() > 10) return false;
+  long long value = 0;
+  for (char c : Text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value <= 0 || value > 2147483647) return false;
+  Value = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// The host as an address literal of the family -ip: leaves out raises: it
+// could never be reached. A name may still have an address of both.
+void CheckLiteralFamily(const std::string& Host, TFamilies Families) {
+  if (Families == TFamilies::V6Only && netplatform::DottedAddress(Host) != netplatform::kAddressNone)
+    throw EBaseError(kNotV6 + Host);
+  if (Families == TFamilies::V4Only && Host.find(':') != std::string::npos) throw EBaseError(kNotV4 + Host);
+}
+
+TPlace ReadPlace(const TFrontEnd& state) {
+  TPlace place;
+  place.Srv = ReadYes(state.Srv, kBadSrv);
+  place.S2s = ReadYes(state.S2s, kBadS2s);
+  if (state.Ip) {
+    if (*state.Ip == "4") {
+      place.Families = TFamilies::V4Only;
+    } else if (*state.Ip == "6") {
+      place.Families = TFamilies::V6Only;
+    } else {
+      throw EBaseError(kBadIp + *state.Ip + kBadValueEnd);
+    }
+  }
+  if (state.Deadline && !ReadMilliseconds(*state.Deadline, place.DeadlineMs))
+    throw EBaseError(kBadDeadline + *state.Deadline + kBadValueEnd);
+  if (state.From && !place.S2s) throw EBaseError(kFromAlone);
+  CheckLiteralFamily(state.Host, place.Families);
+  return place;
+}
+
+// Where to connect: Host:Port as given, or with -srv: the targets of the
+// domain's SRV records, or the domain itself on the fallback port. Sets the
+// verdict and returns nothing when the records end the check.
+std::vector<TEndpoint> FindEndpoints(TFrontEnd& state, const TPlace& place, bool direct, const std::string& domain) {
+  if (!place.Srv) return {{state.Host, state.Port}};
+  const TService& service = place.S2s ? (direct ? kDirectServerService : kServerService)
+                                      : (direct ? kDirectClientService : kClientService);
+  std::random_device seed;
+  std::mt19937 random(seed());
+  const TSrvPlan plan = PlanSrv(LookUpSrv(service.Name + domain), random);
+  switch (plan.Kind) {
+    case TSrvPlan::TKind::Targets: {
+      std::vector<TEndpoint> endpoints;
+      for (const TSrvRecord& record : plan.Targets) endpoints.push_back({record.Target, record.Port});
+      return endpoints;
+    }
+    case TSrvPlan::TKind::Fallback:
+      return {{domain, state.Port != 0 ? state.Port : service.Port}};
+    case TSrvPlan::TKind::NotOffered:
+      state.VerdictText = kNotOffered;
+      break;
+    case TSrvPlan::TKind::Failed:
+      state.VerdictText = kSrvFailed + plan.Reason;
+      break;
+  }
+  state.Verdict = verdictBad;
+  return {};
 }
 
 // The login keys' texts.
@@ -174,12 +291,36 @@ std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 }
 
+// A login on the server-to-server port makes no sense: servers do not log in.
+constexpr const char* kLoginOnS2s = "-user: logs in on the client port, not with -s2s:yes";
+constexpr const char* kLoginTriedBefore = " (tried ";
+constexpr const char* kLoginTriedAfter = " targets)";
+constexpr const char* kNoAnswerDuring = "No answer in time during ";
+constexpr const char* kHandshakeWith = "TLS handshake with ";
+constexpr const char* kWith = " with ";
+
+// What the login check waited for when the check's one limit passed, for
+// "No answer within <ms> ms (<what>)"; empty when the failure is no wait
+// that the limit ended.
+std::string WaitEndedByDeadline(const std::exception& Failure, const std::string& Address) {
+  const std::string message = MessageOf(Failure);
+  if (dynamic_cast<const ELoginError*>(&Failure) && message.rfind(kNoAnswerDuring, 0) == 0)
+    return message.substr(std::string_view(kNoAnswerDuring).size()) + kWith + Address;
+  const auto* tls = dynamic_cast<const ETlsError*>(&Failure);
+  if (tls && tls->Code == tlsErrHandshake) return kHandshakeWith + Address;
+  return "";
+}
+
 // The login check: the keys are read and the libraries loaded before the
 // clock starts, so that the time covers the server alone, from the connect
 // to the ping's answer. What cannot be honoured on this side (a key, a
 // file, a library) leaves to the main sequence's guard as a check that
-// could not be made; what the server does is the result.
+// could not be made; what the server does is the result. Where the server
+// is and the one limit of the whole check work as for the probe.
 void RunLoginCheck(TFrontEnd& state) {
+  const TPlace place = ReadPlace(state);
+  if (place.S2s) throw EBaseError(kLoginOnS2s);
+  const TDeadline deadline(place.DeadlineMs);
   TLoginSettings settings = LoginSettingsFrom(state);
   settings.Tls = LoginTlsFrom(state);
   if (state.CaFile && state.CaFile->empty()) throw EBaseError(kNoCaFile);
@@ -188,18 +329,37 @@ void RunLoginCheck(TFrontEnd& state) {
   TTlsContext context(state.CaFile.value_or(""));
   const std::string domain = settings.Domain;
   const std::int32_t certDays = state.CertDays ? CertDaysOf(*state.CertDays) : 0;
+  const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, settings.Tls == TLoginTls::Direct, domain);
+  if (endpoints.empty()) return;
+  const std::int32_t timeout = settings.TimeoutMs;
   // Declared before the check, which talks over it until its Close.
   std::unique_ptr<TTlsStream> tls;
-  TLoginCheck check(std::move(settings), [&](TByteStream& plain, std::int32_t timeout) -> TByteStream& {
+  TLoginCheck check(std::move(settings), [&](TByteStream& plain, std::int32_t wait) -> TByteStream& {
     tls = std::make_unique<TTlsStream>(plain, context, domain);
-    tls->Handshake(timeout);
+    tls->Handshake(wait);
     CheckCertificate(tls->PeerCertificate(), domain, NowUtc(), certDays);
     return *tls;
   });
   TSyncSocket socket(1, true);
+  TConnectTrail trail;
   const auto started = std::chrono::steady_clock::now();
   try {
-    socket.Connect(state.Host, state.Port, 0);
+    try {
+      socket.ConnectToFirst(endpoints, place.Families, deadline, trail);
+    } catch (const std::exception& failure) {
+      if (trail.EndpointsTried < 2 || deadline.Over()) throw;
+      throw EBaseError(MessageOf(failure) + kLoginTriedBefore + std::to_string(trail.EndpointsTried) +
+                       kLoginTriedAfter);
+    }
+  } catch (const std::exception& failure) {
+    state.Verdict = verdictBad;
+    state.VerdictText = MessageOf(failure);
+    return;
+  }
+  // The conversation gets what is left of the one limit, when that is less
+  // than its own time-out.
+  check.LimitTime(ShorterTimeout(timeout, deadline.Limited() ? std::max(deadline.Next(), 1) : 0));
+  try {
     check.Run(socket);
     state.ElapsedMs = MillisecondsSince(started);
   } catch (const ECryptoError&) {
@@ -208,11 +368,13 @@ void RunLoginCheck(TFrontEnd& state) {
   } catch (const std::exception& failure) {
     check.Close();
     state.Verdict = verdictBad;
-    state.VerdictText = MessageOf(failure);
+    const std::string what = deadline.Over() ? WaitEndedByDeadline(failure, trail.Address) : "";
+    state.VerdictText = what.empty() ? MessageOf(failure) : EDeadlinePassed(deadline.TimeoutMs(), what).Message();
     return;
   }
   check.Close();
 }
+
 
 }  // namespace
 
@@ -226,11 +388,21 @@ void RunCheck(TFrontEnd& state) {
   // The probe is released on every way out, a failure included, before the
   // failure reaches the main sequence's guard.
   auto probe = std::make_unique<TJabberSend>("", "");
+  const TPlace place = ReadPlace(state);
   if (state.Timeout > 0) probe->ResponseTimeout = state.Timeout;
   probe->Domain = state.Domain;
+  probe->Server = state.Host;
+  probe->Families = place.Families;
+  probe->ServerToServer = place.S2s;
+  probe->From = state.From.value_or("");
+  // The one limit starts before the TLS library is loaded and the SRV
+  // look-up is made: the monitoring host waits for those too.
+  probe->Deadline = TDeadline(place.DeadlineMs);
   ApplyTls(state, *probe);
+  const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, probe->TlsMode == TTlsMode::Direct, probe->XmppDomain());
+  if (endpoints.empty()) return;
   const auto started = std::chrono::steady_clock::now();
-  probe->Check(state.Host, state.Port);
+  probe->Check(state.Host, endpoints);
   if (probe->Connected) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     probe->CloseSession();

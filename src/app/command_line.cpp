@@ -45,6 +45,16 @@ void SetPassFile(TFrontEnd& state, std::string value) { state.PassFile = std::mo
 
 void SetAuth(TFrontEnd& state, std::string value) { state.Auth = std::move(value); }
 
+void SetSrv(TFrontEnd& state, std::string value) { state.Srv = std::move(value); }
+
+void SetS2s(TFrontEnd& state, std::string value) { state.S2s = std::move(value); }
+
+void SetIp(TFrontEnd& state, std::string value) { state.Ip = std::move(value); }
+
+void SetDeadline(TFrontEnd& state, std::string value) { state.Deadline = std::move(value); }
+
+void SetFrom(TFrontEnd& state, std::string value) { state.From = std::move(value); }
+
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
 struct TKey {
@@ -63,6 +73,11 @@ constexpr TKey kKeys[] = {
     {"-password:", SetPassword},
     {"-passfile:", SetPassFile},
     {"-auth:", SetAuth},
+    {"-srv:", SetSrv},
+    {"-s2s:", SetS2s},
+    {"-ip:", SetIp},
+    {"-deadline:", SetDeadline},
+    {"-from:", SetFrom},
 };
 
 // Keys that take the whole rest of an argument that begins with them, so

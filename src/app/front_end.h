@@ -39,4 +39,11 @@ struct TFrontEnd {
   std::optional<std::string> Auth;      // the mechanism the login must use
   // Texts the result line never shows (the password, as given and as sent).
   std::vector<std::string> Secrets;
+  // Where the server is and how long the check may take, each as given;
+  // the check run reads them strictly.
+  std::optional<std::string> Srv;       // "yes": Host is a domain with SRV records
+  std::optional<std::string> S2s;       // "yes": the server-to-server port
+  std::optional<std::string> Ip;        // "4" or "6": only that address family
+  std::optional<std::string> Deadline;  // ms for the whole check, above 0
+  std::optional<std::string> From;      // the domain a server-to-server stream comes from
 };

@@ -23,6 +23,7 @@ void SetUnknown(TFrontEnd& state, std::string_view reason) {
 
 // Everything before the result line. Both settings are checked even when
 // the first is missing, so with neither given the port is what is reported.
+// With -srv: the port is the fallback's, which has a default.
 void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
                            const TCheckRunner& run_check) {
   ParseCommandLine(state, arguments);
@@ -31,7 +32,7 @@ void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineW
     WriteUsage(out);
   }
   if (state.Host.empty()) SetUnknown(state, kHostRequired);
-  if (state.Port == 0) SetUnknown(state, kPortRequired);
+  if (state.Port == 0 && !state.Srv) SetUnknown(state, kPortRequired);
   if (state.Verdict != verdictAlive) return;
   run_check(state);
 }

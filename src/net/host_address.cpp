@@ -43,3 +43,39 @@ bool ResolveHost(const std::string& Host, std::vector<np::Address>& Addresses, n
                         [](const np::Address& a) { return a.family == np::Family::V4; });
   return true;
 }
+
+std::string EndpointText(const np::Address& Address, std::uint16_t Port) {
+  std::string text;
+  const auto& b = Address.bytes;
+  if (Address.family == np::Family::V4) {
+    text = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
+    return text + ":" + std::to_string(Port);
+  }
+  // The longest run of two or more zero groups is written "::" (the first
+  // of equal runs), as RFC 5952 has it.
+  std::uint16_t groups[8];
+  for (int i = 0; i < 8; ++i) groups[i] = static_cast<std::uint16_t>(b[2 * i] << 8 | b[2 * i + 1]);
+  int bestAt = -1, bestLength = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && groups[j] == 0) ++j;
+    if (j - i > bestLength) bestAt = i, bestLength = j - i;
+    i = j > i ? j : i + 1;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  text = "[";
+  for (int i = 0; i < 8; ++i) {
+    if (i == bestAt) {
+      text += "::";
+      i += bestLength - 1;
+      continue;
+    }
+    if (!text.empty() && text.back() != '[' && text.back() != ':') text += ':';
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const int digit = groups[i] >> shift & 0xF;
+      if (digit != 0 || started || shift == 0) text += kHex[digit], started = true;
+    }
+  }
+  return text + "]:" + std::to_string(Port);
+}

@@ -17,3 +17,7 @@
 // the resolver's failure, when there is none.
 bool ResolveHost(const std::string& Host, std::vector<netplatform::Address>& Addresses,
                  netplatform::ResolveFailure& Failure);
+
+// Address and port as messages write them: "192.0.2.7:5222", and an IPv6
+// address in its shortest form in brackets, "[2001:db8::7]:5222".
+std::string EndpointText(const netplatform::Address& Address, std::uint16_t Port);

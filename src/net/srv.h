@@ -28,6 +28,11 @@ struct TSrvAnswer {
   std::string Reason;
 };
 
+// Why a look-up failed, in the same words on every platform; the
+// resolver's own reasons beyond these keep the system's text.
+enum class TSrvFailure { NoAnswer, Refused, Unreadable, NoResolver };
+const char* SrvFailureText(TSrvFailure Failure);
+
 // Asks the system's resolver for the SRV records of Name
 // ("_xmpp-client._tcp.example.org"). Never raises for an answer, only when
 // the resolver itself cannot be used (then as a failed look-up).

@@ -20,7 +20,93 @@ const bool kNtFamily = np::IsNtFamily();
 // How long the NT-family liveness test may wait for pending data.
 constexpr std::int32_t kLivenessWaitMs = 5;
 
+// The least share of a deadline one connect attempt gets: below it, a
+// server on the far side of the world could not answer even when alive.
+constexpr std::int32_t kLeastAttemptMs = 1000;
+
+constexpr const char* kConnectingTo = "connecting to ";
+constexpr const char* kHasNoV4 = " has no IPv4 address";
+constexpr const char* kHasNoV6 = " has no IPv6 address";
+
+bool OfFamilies(const np::Address& Address, TFamilies Families) {
+  if (Families == TFamilies::Any) return true;
+  return (Address.family == np::Family::V4) == (Families == TFamilies::V4Only);
+}
+
+// An attempt's time-out: an even share of what is left among the attempts
+// still to come, within [kLeastAttemptMs, what is left]; 0 without a limit.
+std::int32_t AttemptShare(const TDeadline& Deadline, std::size_t AttemptsLeft) {
+  if (!Deadline.Limited()) return 0;
+  const std::int32_t left = Deadline.Next();
+  std::int32_t share = left / static_cast<std::int32_t>(AttemptsLeft > 0 ? AttemptsLeft : 1);
+  if (share < kLeastAttemptMs) share = kLeastAttemptMs;
+  return share < left ? share : left;
+}
+
 }  // namespace
+
+// The first endpoint's failure, raised once no endpoint has connected.
+struct TSyncSocket::TFirstFailure {
+  bool Set = false;
+  TConnectFailure Socket;      // a failed step, when Message is empty
+  std::string Description;     // the resolver's own text for a failed look-up
+  std::string Message;         // a failure of another kind, raised as it stands
+  std::int32_t SharedMs = 0;   // an attempt's share that ran out
+  std::string Address;         // ... and where it went
+};
+
+void TSyncSocket::ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families,
+                                 const TDeadline& Deadline, TConnectTrail& Trail) {
+  Close();
+  Trail = {};
+  TFirstFailure first;
+  for (std::size_t e = 0; e < Endpoints.size(); ++e) {
+    const TEndpoint& endpoint = Endpoints[e];
+    Trail.EndpointsTried = e + 1;
+    std::vector<np::Address> addresses;
+    np::ResolveFailure resolve;
+    if (!ResolveHost(endpoint.Host, addresses, resolve)) {
+      if (!first.Set) {
+        first.Set = true;
+        first.Socket = {sockErrResolve, resolve.number};
+        first.Description = resolve.description.empty() ? SystemErrorText(resolve.number) : resolve.description;
+      }
+      continue;
+    }
+    std::erase_if(addresses, [Families](const np::Address& a) { return !OfFamilies(a, Families); });
+    if (addresses.empty() && !first.Set) {
+      first.Set = true;
+      first.Message = std::string(SockErrorText(sockErrResolve)) + ". " + endpoint.Host +
+                      (Families == TFamilies::V4Only ? kHasNoV4 : kHasNoV6);
+    }
+    for (std::size_t a = 0; a < addresses.size(); ++a) {
+      Trail.Address = EndpointText(addresses[a], endpoint.Port);
+      if (Deadline.Over()) throw EDeadlinePassed(Deadline.TimeoutMs(), kConnectingTo + Trail.Address);
+      const std::int32_t share = AttemptShare(Deadline, addresses.size() - a + Endpoints.size() - e - 1);
+      const TConnectFailure failure = TryConnect(addresses[a], endpoint.Port, share, true);
+      if (failure.Code == 0) {
+        if (FNonBlocking) {
+          if (np::SetNonBlocking(FSocket, false) != 0) RaiseError(sockErrWinSock, np::LastError());
+          FNonBlocking = false;
+        }
+        FLastWinSockError = 0;
+        return;
+      }
+      const bool timedOut = share > 0 && failure.Code == sockErrConnect && failure.Number == 0;
+      if (timedOut && Deadline.Over()) throw EDeadlinePassed(Deadline.TimeoutMs(), kConnectingTo + Trail.Address);
+      if (first.Set) continue;
+      first.Set = true;
+      first.Socket = failure;
+      if (timedOut) first.SharedMs = share, first.Address = Trail.Address;
+    }
+  }
+  Close();
+  if (!first.Message.empty()) throw EBaseError(first.Message);
+  if (first.SharedMs > 0) throw EDeadlinePassed(first.SharedMs, kConnectingTo + first.Address);
+  if (!first.Description.empty()) RaiseError(first.Socket.Code, first.Socket.Number, first.Description);
+  RaiseError(first.Set ? first.Socket.Code : sockErrConnect, first.Socket.Number);
+}
+
 
 TSyncSocket::TSyncSocket(std::int32_t SocketType, bool StartWinSock) : FSocketType(SocketType) {
   if (StartWinSock) {

@@ -14,11 +14,27 @@
 #include <string_view>
 #include <vector>
 
+#include "base/deadline.h"
 #include "net/byte_stream.h"
 #include "net/platform.h"
 #include "net/sock_error.h"
 #include "net/tls.h"
 #include "net/tls_stream.h"
+
+// A place to connect to: a host as TSyncSocket::Connect takes it, and a port.
+struct TEndpoint {
+  std::string Host;
+  std::uint16_t Port = 0;
+};
+
+// The address families a connect may use.
+enum class TFamilies { Any, V4Only, V6Only };
+
+// How far a connect over several endpoints got, for the caller's messages.
+struct TConnectTrail {
+  std::size_t EndpointsTried = 0;  // endpoints looked up and tried, whatever came of it
+  std::string Address;             // the last attempt's address and port, "192.0.2.7:5222"
+};
 
 class TSyncSocket : public TByteStream {
  public:
@@ -39,6 +55,18 @@ class TSyncSocket : public TByteStream {
   // TimeoutMs 0 is a plain blocking connect per address; any other value
   // bounds the whole connect by switching to non-blocking mode.
   void Connect(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
+  // Closes any open socket and connects to the first address that accepts:
+  // Endpoints in order, each one's addresses in Connect's order, only those
+  // of Families. The attempts share Deadline: each gets what is left divided
+  // by the attempts still to come, at least a second and at most what is
+  // left, so that a silent address cannot use up the time of a live one; an
+  // unlimited Deadline lets each attempt wait as the system lets it. When
+  // none connects it raises the first endpoint's failure (an attempt that
+  // used up its share as EDeadlinePassed with that share), or EDeadlinePassed
+  // with the whole limit once Deadline has passed. An endpoint whose name
+  // has no address of Families fails as a look-up.
+  void ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families, const TDeadline& Deadline,
+                      TConnectTrail& Trail);
   // Closes the socket if there is one, after TLS's close_notify when TLS
   // runs (sent only if the socket takes it at once); never raises.
   void Close() noexcept override;
@@ -96,6 +124,7 @@ class TSyncSocket : public TByteStream {
     std::int32_t Code = 0;
     std::int32_t Number = 0;
   };
+  struct TFirstFailure;
   bool WaitFor(netplatform::WaitFor What, std::int32_t TimeoutMs);
   TConnectFailure ConnectToHost(const std::string& Host, std::uint16_t Port, std::int32_t TimeoutMs);
   TConnectFailure ConnectToAny(const std::vector<netplatform::Address>& Addresses, std::uint16_t Port,

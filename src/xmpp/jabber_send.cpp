@@ -5,6 +5,7 @@
 
 #include "base/base_error.h"
 #include "net/sock_error.h"
+#include "net/tls_error.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"
 #include "text/xml_text.h"
@@ -44,6 +45,15 @@ constexpr const char* kToName = "to";
 constexpr const char* kFromName = "from";
 constexpr const char* kGet = "get";
 constexpr const char* kSet = "set";
+
+// What a wait was for, as the message of a passed limit names it, followed
+// by the server's address; indexed by TJabberSend's TWaitingFor.
+constexpr const char* kWaitTexts[] = {
+    "connecting to ", "sending to ", "stream header from ", "stream features from ", "STARTTLS answer from ",
+    "TLS handshake with ",
+};
+constexpr const char* kTriedBefore = " (tried ";
+constexpr const char* kTriedAfter = " targets)";
 
 // True when Part occurs in Text. An empty Part occurs nowhere, so that an
 // empty account or recipient never matches a reply.
@@ -115,6 +125,11 @@ void TJabberSend::Check(const std::string& Host, std::uint16_t HostPort) {
   }
 }
 
+void TJabberSend::Check(const std::string& Host, const std::vector<TEndpoint>& Endpoints) {
+  FEndpoints = Endpoints;
+  Check(Host, Endpoints.empty() ? Port : Endpoints.front().Port);
+}
+
 void TJabberSend::Connect() {
   try {
     if (Connected) CloseSession();
@@ -122,22 +137,52 @@ void TJabberSend::Connect() {
     FMessageId.clear();
     FEndedByServer = false;
     FEndedBy.clear();
-    // The liveness test's answer is not needed: a connection that is already
-    // gone shows itself at the first send or receive anyway.
-    ConnectSocket(Server, Port);
+    ConnectEndpoints();
     if (TlsMode != TTlsMode::None) {
       OpenTlsStream();
       return;
     }
     TOutBuffer buffer;
-    BuildStreamHeader(buffer, XmppDomain());
+    BuildHeader(buffer, false);
     SendStanza(buffer);
-    const TReplyDeadline deadline(ResponseTimeout);
+    const TReplyDeadline deadline(ResponseTimeout, Deadline);
+    if (ServerToServer) return AwaitServerFeatures(deadline);
+    FWaitingFor = TWaitingFor::StreamHeader;
     while (!Connected) WaitResponse(deadline.Next());
   } catch (...) {
     Disconnect();
-    throw;
+    RaiseAfterWait(std::current_exception());
   }
+}
+
+// The liveness test's answer is not needed: a connection that is already
+// gone shows itself at the first send or receive anyway.
+void TJabberSend::ConnectEndpoints() {
+  FWaitingFor = TWaitingFor::Connect;
+  const std::vector<TEndpoint> own{{Server, Port}};
+  try {
+    Socket->ConnectToFirst(FEndpoints.empty() ? own : FEndpoints, Families, Deadline, FTrail);
+  } catch (const std::exception& failure) {
+    if (FTrail.EndpointsTried < 2 || Deadline.Over()) throw;
+    throw EBaseError(MessageOf(failure) + kTriedBefore + std::to_string(FTrail.EndpointsTried) + kTriedAfter);
+  }
+}
+
+// A wait that ended by the socket's or TLS's time-out, or anything else the
+// socket met meanwhile, is reported as the passed limit once it has passed:
+// that is what the user set and what ended the check.
+void TJabberSend::RaiseAfterWait(std::exception_ptr Failure) {
+  if (Deadline.Over() && FWaitingFor != TWaitingFor::Connect) {
+    try {
+      std::rethrow_exception(Failure);
+    } catch (const EVHSyncSockError&) {
+      throw EDeadlinePassed(Deadline.TimeoutMs(), kWaitTexts[static_cast<int>(FWaitingFor)] + FTrail.Address);
+    } catch (const ETlsError&) {
+      throw EDeadlinePassed(Deadline.TimeoutMs(), kWaitTexts[static_cast<int>(FWaitingFor)] + FTrail.Address);
+    } catch (...) {
+    }
+  }
+  std::rethrow_exception(Failure);
 }
 
 void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
@@ -333,7 +378,7 @@ void TJabberSend::CloseSession() {
       BuildStreamClose(buffer);
       SendStanza(buffer);
       Closing = true;
-      const TReplyDeadline deadline(ResponseTimeout);
+      const TReplyDeadline deadline(ResponseTimeout, Deadline);
       while (Connected) WaitResponse(deadline.Next());
     }
   } catch (const std::exception&) {
@@ -375,4 +420,10 @@ void TJabberSend::SendMessage(const std::string& ARecipient, const std::string& 
   }
 }
 
-void TJabberSend::SendStanza(const TOutBuffer& Buffer) { Socket->SendBuffer(Buffer.Data, Buffer.Len, 0); }
+// Waits for writability without limit, or for what is left of the check's.
+void TJabberSend::SendStanza(const TOutBuffer& Buffer) {
+  const TWaitingFor before = FWaitingFor;
+  FWaitingFor = TWaitingFor::Send;
+  Socket->SendBuffer(Buffer.Data, Buffer.Len, Deadline.Limited() ? Deadline.Next() : 0);
+  FWaitingFor = before;
+}

@@ -9,9 +9,13 @@
 // XML, and nothing carries over from one chunk to the next.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "base/deadline.h"
+#include "net/sync_socket.h"
 #include "net/tls.h"
 #include "xmpp/sender.h"
 
@@ -34,6 +38,12 @@ class TJabberSend : public TSender {
   // Connected tells whether it answered, and LastError why not. Only
   // exceptions outside the standard and the program's own pass on.
   void Check(const std::string& Host, std::uint16_t HostPort);
+  // The same, connecting to the first of Endpoints that accepts (see
+  // TSyncSocket::ConnectToFirst); Host is the server's name, which the stream
+  // header and the certificate go by unless Domain is set. When none
+  // accepts, the first one's failure is kept, followed by " (tried <n>
+  // targets)" when there was more than one.
+  void Check(const std::string& Host, const std::vector<TEndpoint>& Endpoints);
 
   // Connects to Server:Port, sends the stream header and reads replies until
   // the session is established. On any failure it disconnects and raises.
@@ -80,6 +90,19 @@ class TJabberSend : public TSender {
   std::string Recipient;            // recipient of the last SendMessage
   bool ProbeMode = false;           // the answer to the stream header alone establishes
 
+  // The whole check's one limit, which the connect, TLS and every wait for
+  // the server share; when it passes, the failure is EDeadlinePassed naming
+  // what was being waited for. Without a limit (the default) each wait has
+  // its own time-out alone.
+  TDeadline Deadline{0};
+  // The address families the connect may use.
+  TFamilies Families = TFamilies::Any;
+  // The probe opens a server-to-server stream instead (from From, when not
+  // empty): established once the server's features offer a way to
+  // authenticate a server, dialback or SASL EXTERNAL.
+  bool ServerToServer = false;
+  std::string From;
+
   // TLS, when it is asked for: the stream is only established over TLS, with
   // a certificate that is trusted, valid, issued for the domain and, with
   // CertDays above 0, valid for at least that many more days.
@@ -96,18 +119,31 @@ class TJabberSend : public TSender {
  private:
   // How far the login has gone: each query is sent once at most.
   enum class TLoginStep { None, GetSent, SetSent };
+  // What the conversation is waiting for, for the message when the whole
+  // check's limit passes.
+  enum class TWaitingFor { Connect, Send, StreamHeader, Features, StartTlsAnswer, Handshake };
+
+  // Connects the socket to the endpoints (or Server:Port).
+  void ConnectEndpoints();
+  // A failure that came while the whole check's limit passed, as that.
+  [[noreturn]] void RaiseAfterWait(std::exception_ptr Failure);
 
   // Connect's part after the socket is connected when TLS is asked for:
   // STARTTLS or direct TLS, the certificate's verdict, the stream over TLS.
   void OpenTlsStream();
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
-  void NegotiateStartTls(const TReplyDeadline& Deadline);
+  void NegotiateStartTls(const TReplyDeadline& Replies);
   // Reads the server's answer to the stream header sent over TLS until its
   // start tag is complete, and raises unless it is an XMPP stream header.
-  void AwaitTlsStreamHeader(const TReplyDeadline& Deadline);
+  void AwaitTlsStreamHeader(const TReplyDeadline& Replies);
+  // The stream header the probe sends: the client's (versioned for TLS) or
+  // the server-to-server one.
+  void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;
+  // The server-to-server stream's features, and the verdict on them.
+  void AwaitServerFeatures(const TReplyDeadline& Replies);
   // Reads chunks until the text holds End or OtherEnd, and returns the text.
-  std::string ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd);
+  std::string ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
 
   std::unique_ptr<TTlsContext> FTlsContext;
 
@@ -130,6 +166,9 @@ class TJabberSend : public TSender {
   // Sends one built stanza, waiting for writability without limit.
   void SendStanza(const TOutBuffer& Buffer);
 
+  std::vector<TEndpoint> FEndpoints;  // empty: Server and Port
+  TConnectTrail FTrail;
+  TWaitingFor FWaitingFor = TWaitingFor::Connect;
   bool Closing = false;  // CloseSession is draining the server's last replies
   TLoginStep FLoginStep = TLoginStep::None;
   std::string FMessageId;  // id of the message awaiting confirmation

@@ -25,8 +25,9 @@ const char* const kReasonTexts[] = {
     "Server offers no digest login",
     "The server has ended the session",
     "Server did not answer with an XMPP stream header",
+    "Server offers no server authentication (dialback or SASL EXTERNAL)",
 };
-static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::NoStreamHeader) + 1);
+static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::NoServerAuth) + 1);
 
 std::string Compose(const char* Text, const std::string& Extra) {
   std::string text = Text;

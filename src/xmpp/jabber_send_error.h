@@ -25,6 +25,7 @@ enum class TJabberReason {
   NoDigestLogin,  // the server's login fields offer no digest
   SessionEnded,   // a message asked for after the server ended the session
   NoStreamHeader, // the answer over TLS is not an XMPP stream header
+  NoServerAuth,   // a server-to-server stream offers no way to authenticate a server
 };
 
 // The fixed text of a reason.

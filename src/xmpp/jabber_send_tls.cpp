@@ -19,6 +19,9 @@ namespace {
 constexpr const char* kFeaturesEnd = "</stream:features>";
 constexpr const char* kNoFeatures = "<stream:features/>";
 constexpr const char* kStartTlsOffer = "<starttls";
+constexpr const char* kDialbackFeature = "urn:xmpp:features:dialback";
+constexpr const char* kDialbackDeclared = "xmlns:db=";
+constexpr const char* kSaslExternal = "<mechanism>EXTERNAL</mechanism>";
 constexpr const char* kProceed = "<proceed";
 constexpr const char* kFailure = "<failure";
 // A stream error or the end of the stream, which the plain conversation's
@@ -52,18 +55,42 @@ void TJabberSend::PrepareTls() {
 // stream header alike, so -timeout: bounds the check as a whole.
 void TJabberSend::OpenTlsStream() {
   PrepareTls();
-  const TReplyDeadline deadline(ResponseTimeout);
+  const TReplyDeadline deadline(ResponseTimeout, Deadline);
   TOutBuffer buffer;
-  BuildVersionedStreamHeader(buffer, XmppDomain());
+  BuildHeader(buffer, true);
   if (TlsMode == TTlsMode::StartTls) {
     SendStanza(buffer);
     NegotiateStartTls(deadline);
   }
+  FWaitingFor = TWaitingFor::Handshake;
   Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
   CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
   SendStanza(buffer);
+  if (ServerToServer) return AwaitServerFeatures(deadline);
+  FWaitingFor = TWaitingFor::StreamHeader;
   AwaitTlsStreamHeader(deadline);
   while (!Connected) WaitResponse(deadline.Next());
+}
+
+void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
+  if (ServerToServer) {
+    BuildServerStreamHeader(Buffer, XmppDomain(), From);
+  } else if (Versioned) {
+    BuildVersionedStreamHeader(Buffer, XmppDomain());
+  } else {
+    BuildStreamHeader(Buffer, XmppDomain());
+  }
+}
+
+// Dialback is offered as a feature, or by older servers only declared in
+// their stream header; SASL EXTERNAL authenticates a server by its
+// certificate. A stream error on the way is judged as in a client stream.
+void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
+  FWaitingFor = TWaitingFor::Features;
+  const std::string reply = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
+  if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
+    RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
+  Connected = true;
 }
 
 // Over TLS the server must answer with an XMPP stream header before anything
@@ -71,11 +98,11 @@ void TJabberSend::OpenTlsStream() {
 // says "result" or names the client namespace for a live server. A whole
 // stream error or a stream close keeps the plain analysis's classification,
 // as does whatever comes with a good header.
-void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Deadline) {
+void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Deadline.Next(), chunk);
+    Socket->ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
       // Raises for an error; after a bare close the next receive fails.
@@ -93,13 +120,15 @@ void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Deadline) {
   }
 }
 
-void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
-  const std::string features = ReadTlsReply(Deadline, kFeaturesEnd, kNoFeatures);
+void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {
+  FWaitingFor = TWaitingFor::Features;
+  const std::string features = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
   if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
   TOutBuffer buffer;
   BuildStartTls(buffer);
   SendStanza(buffer);
-  const std::string answer = ReadTlsReply(Deadline, kProceed, kFailure);
+  FWaitingFor = TWaitingFor::StartTlsAnswer;
+  const std::string answer = ReadTlsReply(Replies, kProceed, kFailure);
   if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
 }
 
@@ -110,11 +139,11 @@ void TJabberSend::NegotiateStartTls(const TReplyDeadline& Deadline) {
 // without TLS; after a bare stream close the next receive fails. Nothing
 // else may reach that analysis: it would take the server's stream header for
 // an established session.
-std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Deadline, const char* End, const char* OtherEnd) {
+std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Deadline.Next(), chunk);
+    Socket->ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
     if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {

@@ -57,6 +57,9 @@ class TLoginCheck {
   // answer, and returns then. Raises ELoginError, ETlsError for TLS and the
   // certificate, EVHSyncSockError when the stream fails.
   void Run(TByteStream& Plain);
+  // Before Run: the whole conversation's time-out, in place of the
+  // settings' own (what is left of a limit the connect shared).
+  void LimitTime(std::int32_t TimeoutMs) { FSettings.TimeoutMs = TimeoutMs; }
   // Closes the stream as the probe does: after a successful Run the stream
   // close, the server's own awaited within a time-out of its own, then the
   // connection; after a failed one the stream close only if the stream can

@@ -15,6 +15,10 @@ constexpr const char* StreamNamespace = "http://etherx.jabber.org/streams";
 constexpr const char* HeaderVersion = "' version='1.0";
 constexpr const char* HeaderEnd = "'>";
 
+constexpr const char* ServerHeaderStart =
+    "<?xml version='1.0' encoding='UTF-8'?><stream:stream xmlns='jabber:server' "
+    "xmlns:stream='http://etherx.jabber.org/streams' xmlns:db='jabber:server:dialback' version='1.0' to='";
+constexpr const char* ServerHeaderFrom = "' from='";
 constexpr const char* StartTls = "<starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'/>";
 
 constexpr const char* QueryStart = "<iq type='";
@@ -122,6 +126,12 @@ void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
 void BuildVersionedStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
   Fill(Buffer, std::string(HeaderStart) + AttributeEscape(Server) + HeaderNamespaces + StreamNamespace +
                    HeaderVersion + HeaderEnd);
+}
+
+void BuildServerStreamHeader(TOutBuffer& Buffer, const std::string& To, const std::string& From) {
+  std::string header = ServerHeaderStart + AttributeEscape(To);
+  if (!From.empty()) header += ServerHeaderFrom + AttributeEscape(From);
+  Fill(Buffer, header + HeaderEnd);
 }
 
 void BuildStartTls(TOutBuffer& Buffer) { Fill(Buffer, StartTls); }

@@ -17,6 +17,11 @@ void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server);
 // servers offer stream features only on such streams.
 void BuildVersionedStreamHeader(TOutBuffer& Buffer, const std::string& Server);
 
+// The server-to-server stream header addressed to To, with dialback's
+// namespace declared and version='1.0'; From, when not empty, names the
+// domain the stream comes from.
+void BuildServerStreamHeader(TOutBuffer& Buffer, const std::string& To, const std::string& From);
+
 // The request to start TLS on the stream.
 void BuildStartTls(TOutBuffer& Buffer);
 

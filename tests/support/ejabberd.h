@@ -5,10 +5,11 @@
 // stores passwords as given, and kScramHost, which stores SCRAM keys as a
 // stock installation does. Clients connect on a free 127.0.0.1 port without
 // TLS, or on a second one that requires STARTTLS first (a certificate for
-// both hosts from the tests' throwaway CA); its Erlang node takes its control
-// commands on a third 127.0.0.1 port of its own, so that no port mapper
-// (epmd) is started; nothing else listens. Configuration, spool, logs and
-// pid file live in a throwaway folder: the package's system instance is
+// both hosts from the tests' throwaway CA); server-to-server streams
+// (dialback, in the clear) come in on a third; its Erlang node takes its
+// control commands on a fourth 127.0.0.1 port of its own, so that no port
+// mapper (epmd) is started; nothing else listens. Configuration, spool, logs
+// and pid file live in a throwaway folder: the package's system instance is
 // never touched.
 //
 // It takes seconds to start, so one instance serves all the tests of a test
@@ -41,6 +42,7 @@ class TEjabberdServer {
   uint16_t Port() const { return FPort; }          // client connections
   uint16_t TlsPort() const { return FTlsPort; }    // client connections that must start TLS
   uint16_t NodePort() const { return FNodePort; }  // the Erlang node's control port
+  uint16_t S2sPort() const { return FS2sPort; }    // server-to-server streams, with dialback
   pid_t Pid() const { return FPid; }                // the Erlang node
   // The epmd processes that run now but did not before the instance started.
   std::vector<pid_t> NewEpmds() const;
@@ -67,6 +69,7 @@ class TEjabberdServer {
   uint16_t FPort = 0;
   uint16_t FTlsPort = 0;
   uint16_t FNodePort = 0;
+  uint16_t FS2sPort = 0;
   pid_t FPid = -1;       // the Erlang node, from its pid file
   pid_t FGuard = -1;     // our child, which takes the node down should this process die
   int FGuardPipe = -1;   // closing it lets the guard end

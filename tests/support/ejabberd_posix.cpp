@@ -222,11 +222,14 @@ bool TEjabberdServer::StartOnce(std::string& why) {
   while (FTlsPort == FPort);
   do FNodePort = FreePort();
   while (FNodePort == FPort || FNodePort == FTlsPort);
+  do FS2sPort = FreePort();
+  while (FS2sPort == FPort || FS2sPort == FTlsPort || FS2sPort == FNodePort);
   std::ofstream(FFolder / "ejabberd.yml") << configtemplate::Fill(
       "ejabberd.yml.in", {{"HOST", kHost},
                           {"SCRAM_HOST", kScramHost},
                           {"PORT", std::to_string(FPort)},
                           {"TLS_PORT", std::to_string(FTlsPort)},
+                          {"S2S_PORT", std::to_string(FS2sPort)},
                           {"CERTFILE", (FFolder / "server.pem").string()}});
   std::ofstream(FFolder / "ejabberdctl.cfg")
       << configtemplate::Fill("ejabberdctl.cfg.in", {{"NODE", FNode + "@" + kHost},

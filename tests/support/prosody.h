@@ -37,6 +37,9 @@ struct TProsodyOptions {
   // Accounts on "localhost" (name, password), made with the instance's own
   // prosodyctl before it starts.
   std::vector<std::pair<std::string, std::string>> Users{};
+  // Server-to-server streams on a port of their own (S2sPort), with
+  // dialback; STARTTLS there too with StartTls.
+  bool S2s = false;
 };
 
 class TProsodyServer {
@@ -53,6 +56,7 @@ class TProsodyServer {
 
   uint16_t Port() const { return FPort; }
   uint16_t DirectTlsPort() const { return FDirectTlsPort; }
+  uint16_t S2sPort() const { return FS2sPort; }
   pid_t Pid() const { return FPid; }
   // Prosody's log and console output so far, for failure messages.
   std::string Log() const;
@@ -70,4 +74,5 @@ class TProsodyServer {
   uint16_t FPort = 0;
   uint16_t FDirectTlsPort = 0;
   bool FRegistered = false;
+  uint16_t FS2sPort = 0;
 };

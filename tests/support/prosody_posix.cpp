@@ -64,7 +64,7 @@ uint16_t FreePort(bool ipv6) {
 
 // The configuration from the template, with the parts the options ask for.
 std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options,
-                          uint16_t directPort) {
+                          uint16_t directPort, uint16_t s2sPort) {
   std::set<std::string> parts;
   if (options.Ipv6) parts.insert("WITH_IPV6");
   if (options.LegacyAuth) parts.insert("WITH_LEGACYAUTH");
@@ -73,11 +73,13 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
   if (options.DirectTls) parts.insert("WITH_DIRECT_TLS");
   if (options.DirectTls && !options.DirectCertificate.empty()) parts.insert("WITH_DIRECT_CERTIFICATE");
   if (options.Stock) parts.insert("WITH_STOCK");
+  parts.insert(options.S2s ? "WITH_S2S" : "WITH_NO_S2S");
   return configtemplate::Fill("prosody.cfg.lua.in",
                               {{"FOLDER", folder.string()},
                                {"PORT", std::to_string(port)},
                                {"LOG_LEVEL", options.LogStanzas ? "debug" : "info"},
                                {"DIRECT_TLS_PORT", std::to_string(directPort)},
+                               {"S2S_PORT", std::to_string(s2sPort)},
                                {"CERTIFICATE", options.Certificate},
                                {"DIRECT_CERTIFICATE", options.DirectCertificate},
                                {"KEY", options.Key}},
@@ -131,8 +133,11 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   FDirectTlsPort = 0;
   while (FOptions.DirectTls && (FDirectTlsPort == 0 || FDirectTlsPort == FPort))
     FDirectTlsPort = FreePort(FOptions.Ipv6);
+  FS2sPort = 0;
+  while (FOptions.S2s && (FS2sPort == 0 || FS2sPort == FPort || FS2sPort == FDirectTlsPort))
+    FS2sPort = FreePort(FOptions.Ipv6);
   fs::path config = FFolder / "prosody.cfg.lua";
-  std::ofstream(config) << Configuration(FFolder, FPort, FOptions, FDirectTlsPort);
+  std::ofstream(config) << Configuration(FFolder, FPort, FOptions, FDirectTlsPort, FS2sPort);
   if (!FRegistered) Register(config);
   fs::path console = FFolder / "console.log";
 
@@ -173,6 +178,7 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
       if (answer.find("jabber:client") != std::string::npos &&
           answer.find("<stream:error") == std::string::npos) {
         if (FDirectTlsPort != 0) loopback::Connect(FDirectTlsPort);  // throws while it does not accept
+        if (FS2sPort != 0) loopback::Connect(FS2sPort);
         std::this_thread::sleep_for(100ms);
         return !exited();
       }
