@@ -356,9 +356,12 @@ void RunLoginCheck(TFrontEnd& state) {
     state.VerdictText = MessageOf(failure);
     return;
   }
-  // The conversation gets what is left of the one limit, when that is less
-  // than its own time-out.
-  check.LimitTime(ShorterTimeout(timeout, deadline.Limited() ? std::max(deadline.Next(), 1) : 0));
+  // The conversation, and after it the stream's close, get what is left of
+  // the one limit when that is less than their own time-out.
+  auto limitTime = [&] {
+    check.LimitTime(ShorterTimeout(timeout, deadline.Limited() ? std::max(deadline.Next(), 1) : 0));
+  };
+  limitTime();
   try {
     check.Run(socket);
     state.ElapsedMs = MillisecondsSince(started);
@@ -372,6 +375,7 @@ void RunLoginCheck(TFrontEnd& state) {
     state.VerdictText = what.empty() ? MessageOf(failure) : EDeadlinePassed(deadline.TimeoutMs(), what).Message();
     return;
   }
+  limitTime();
   check.Close();
 }
 
