@@ -17,7 +17,7 @@ using syncsocket::Connection;
 using syncsocket::MillisecondsSince;
 using syncsocket::Raised;
 
-const char* const kInvalidHost = "tolvane-test-host.invalid";
+const char* const kInvalidHost = loopback::kUnresolvableHost;
 
 TEST(SyncSocket, StartsIdle) {
   for (bool start : {true, false}) {

@@ -103,7 +103,7 @@ TEST(Check, NothingListening) {
 }
 
 TEST(Check, NameThatCannotBeResolved) {
-  const TProgramRun run = RunTolvane({"-host:tolvane.invalid", "-port:5222"});
+  const TProgramRun run = RunTolvane({std::string("-host:") + loopback::kUnresolvableHost, "-port:5222"});
   EXPECT_TRUE(OneLineAfter(run.Output, "ScriptRes:Bad:Cannot resolve host name to IP address. ")) << run.Output;
   EXPECT_TRUE(run.ExitedWith(1)) << run.ExitCode;
 }

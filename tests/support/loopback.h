@@ -17,6 +17,12 @@
 
 namespace loopback {
 
+// A host name that no look-up resolves and that asks no name server: its
+// first label is longer than DNS allows (63 bytes), so the resolver refuses
+// the name itself. Tests never ask the machine's name servers.
+inline constexpr const char* kUnresolvableHost =
+    "tolvane-unresolvable-xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx.invalid";
+
 using Handle = netplatform::SocketHandle;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
