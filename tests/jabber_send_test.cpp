@@ -322,8 +322,9 @@ TEST(JabberSend, SendMessageWithoutAConnectionFailsAtTheSendAndPassesItOn) {
   EXPECT_EQ(sender.LastError, "Winsock error");
 }
 
-// Each stream error used to start a new, nested close of the session; a
-// server that kept sending them could exhaust the stack.
+// A stream error that arrives while the session is being closed ends that
+// close rather than starting another inside it, so a server that keeps
+// sending them cannot exhaust the stack.
 TEST(JabberSend, StreamErrorsWhileClosingEndTheCloseWithoutNestingAnother) {
   TScriptedServer server({WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor(kStreamClose), Send(kConflict),
                           Send(kConflict), Send(kConflict), Silent()});

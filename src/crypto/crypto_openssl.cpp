@@ -1,8 +1,8 @@
 // crypto.h with OpenSSL 3's libcrypto.
 //
 // libcrypto is loaded on first use, not when the program starts, for the
-// reason src/net/tls_posix.cpp gives for libssl: loading it costs more than a
-// whole plain check, and most checks never log in. So the program is not
+// reason src/net/tls_openssl.cpp gives for libssl: loading it costs more than
+// a whole plain check, and most checks never log in. So the program is not
 // linked against it; OpenSSL's headers give the prototypes, and every call
 // goes through the table below. Where libssl is already loaded, dlopen gives
 // the same libcrypto it brought along.

@@ -20,8 +20,3 @@ void CheckCertificate(const TPeerCertificate& Certificate, const std::string& Do
 // common name counts only in a certificate without subjectAltName.
 bool CertificateMatches(const TPeerCertificate& Certificate, std::string_view Domain);
 
-// Seconds since 1970 UTC as "2026-12-10 09:55:00 UTC".
-std::string FormatUtc(std::int64_t Seconds);
-
-// Seconds since 1970 UTC of a calendar date and time in UTC.
-std::int64_t UtcSeconds(int Year, int Month, int Day, int Hour, int Minute, int Second);

@@ -8,13 +8,13 @@ namespace np = netplatform;
 namespace {
 
 // Brackets mark an IPv6 address the way URLs write it. Anything else in
-// brackets fails as a name no one has, as it always did: the resolver is not
-// asked, since some would strip the brackets and find what is inside.
+// brackets fails as a name no one has: the resolver is not asked, since
+// some would strip the brackets and find what is inside.
 bool InBrackets(const std::string& Host) { return Host.size() > 2 && Host.front() == '[' && Host.back() == ']'; }
 
 // ::ffff:a.b.c.d goes out as a.b.c.d over IPv4: an IPv6 socket need not
-// reach IPv4 at all (Windows' do not by default), and an IPv4 look-up gave
-// that address before IPv6 was ever asked for.
+// reach IPv4 at all (Windows' do not by default), and the address is an
+// IPv4 one, reached the same way as when it is written a.b.c.d.
 void Unmap(np::Address& Address) {
   static constexpr std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
   if (Address.family != np::Family::V6 || std::memcmp(Address.bytes.data(), kMappedPrefix, 12) != 0) return;
@@ -37,8 +37,9 @@ bool ResolveHost(const std::string& Host, std::vector<np::Address>& Addresses, n
           : np::LookUpHost(Host, np::LookUp::Name, Addresses, Failure);
   if (!found) return false;
   std::for_each(Addresses.begin(), Addresses.end(), Unmap);
-  // IPv4 first: a name that has an IPv4 address is reached the way it was
-  // before IPv6 came in.
+  // IPv4 first, each family in the resolver's order: a name that has an
+  // IPv4 address is tried there first, and a failure everywhere reports
+  // what the IPv4 address gave (see ConnectToAny).
   std::stable_partition(Addresses.begin(), Addresses.end(),
                         [](const np::Address& a) { return a.family == np::Family::V4; });
   return true;

@@ -1,8 +1,8 @@
-// Socket calls on Windows: WinSock, started as version 1.1, which the program
-// was first written for; the look-up (getaddrinfo) and IPv6 sockets come from
-// the same ws2_32 library whatever version was asked for. WinSock already
-// behaves the way TSyncSocket expects (no signals, one error number per
-// thread, select on any handle), so most calls pass straight through.
+// Socket calls on Windows: WinSock, started as version 1.1, which is enough:
+// the look-up (getaddrinfo) and IPv6 sockets come from the same ws2_32
+// library whatever version was asked for. WinSock already behaves the way
+// TSyncSocket expects (no signals, one error number per thread, select on
+// any handle), so most calls pass straight through.
 
 #include "net/platform.h"
 

@@ -157,9 +157,10 @@ TSyncSocket::TConnectFailure TSyncSocket::ConnectToHost(const std::string& Host,
 
 // Tries the addresses in turn until one connects; a time-out bounds all of
 // them together. When none connects, the first one's failure is kept: the
-// first is the address a name was always reached by (its IPv4 one), so its
-// reason is the one a person expects and can act on, while a later address
-// (IPv6 on a network without it, say) mostly fails for a reason of its own.
+// first is a name's IPv4 address where it has one (ResolveHost puts them
+// first), so its reason is the one a person expects and can act on, while a
+// later address (IPv6 on a network without it, say) mostly fails for a
+// reason of its own.
 TSyncSocket::TConnectFailure TSyncSocket::ConnectToAny(const std::vector<np::Address>& Addresses,
                                                        std::uint16_t Port, std::int32_t TimeoutMs) {
   const TDeadline deadline(TimeoutMs);

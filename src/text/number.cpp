@@ -14,7 +14,7 @@ struct TNumberDigits {
 
 TNumberDigits FindDigits(std::string_view text) {
   // Spaces only, not the blanks and control bytes a trim drops: a tab or a
-  // line break before the digits makes a value no number, as it always has.
+  // line break before the digits makes a value no number.
   while (!text.empty() && text.front() == ' ')
     text.remove_prefix(1);
   if (text.starts_with("0x") || text.starts_with("0X"))

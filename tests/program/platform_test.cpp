@@ -38,7 +38,8 @@ TEST(PlatformResult, RefusedPortGivesTheSystemsTextForTheRefusal) {
 }
 
 // Every form of a host on a port where nothing listens: a name with an IPv4
-// and an IPv6 address reports what its IPv4 address gave, as it always did.
+// and an IPv6 address reports what its IPv4 address gave, since that one is
+// tried first.
 TEST(PlatformResult, RefusedPortGivesTheRefusalForEveryFormOfTheHost) {
   if (!loopback::HasIpv6Loopback()) GTEST_SKIP() << "no ::1 on this machine";
   loopback::RefusedPort refused6(true);

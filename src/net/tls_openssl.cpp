@@ -25,8 +25,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "net/certificate_check.h"
 #include "net/tls_error.h"
+#include "text/utc_time.h"
 
 namespace {
 
