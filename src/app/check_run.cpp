@@ -19,6 +19,7 @@
 #include "net/whole_file.h"
 #include "text/codepage.h"
 #include "text/number.h"
+#include "text/utc_time.h"
 #include "xmpp/jabber_send.h"
 #include "xmpp/login_check.h"
 
@@ -283,10 +284,6 @@ TLoginTls LoginTlsFrom(const TFrontEnd& state) {
   throw EBaseError(kUnknownTlsMode + *state.Tls + kUnknownTlsModeEnd);
 }
 
-std::int64_t NowUtc() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 }
@@ -337,7 +334,7 @@ void RunLoginCheck(TFrontEnd& state) {
   TLoginCheck check(std::move(settings), [&](TByteStream& plain, std::int32_t wait) -> TByteStream& {
     tls = std::make_unique<TTlsStream>(plain, context, domain);
     tls->Handshake(wait);
-    CheckCertificate(tls->PeerCertificate(), domain, NowUtc(), certDays);
+    CheckCertificate(tls->PeerCertificate(), domain, NowUtcSeconds(), certDays);
     return *tls;
   });
   TSyncSocket socket(1, true);

@@ -3,6 +3,8 @@
 
 #include "text/utc_time.h"
 
+#include <chrono>
+
 #include <cstdio>
 
 namespace {
@@ -40,4 +42,8 @@ std::int64_t UtcSeconds(int Year, int Month, int Day, int Hour, int Minute, int 
   const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   const std::int64_t days = era * 146097 + doe - 719468;
   return days * kSecondsPerDay + Hour * 3600 + Minute * 60 + Second;
+}
+
+std::int64_t NowUtcSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }

@@ -8,5 +8,8 @@
 // Seconds since 1970 UTC as "2026-12-10 09:55:00 UTC".
 std::string FormatUtc(std::int64_t Seconds);
 
+// Now, in seconds since 1970 UTC, from the system's wall clock.
+std::int64_t NowUtcSeconds();
+
 // Seconds since 1970 UTC of a calendar date and time in UTC.
 std::int64_t UtcSeconds(int Year, int Month, int Day, int Hour, int Minute, int Second);

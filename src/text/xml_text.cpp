@@ -23,9 +23,10 @@ std::string::size_type ValueStart(const std::string& Text, std::string::size_typ
   return i + 1;
 }
 
-// Escapes the markup characters, and with HighBytes the bytes from 160 up as
-// ISO-8859-1 characters.
-std::string Escape(const std::string& Text, bool HighBytes) {
+// Escapes the markup characters, with HighBytes the bytes from 160 up as
+// ISO-8859-1 characters, and with Apostrophe the apostrophe, for a value
+// between apostrophes.
+std::string Escape(std::string_view Text, bool HighBytes, bool Apostrophe = false) {
   std::string result;
   result.reserve(Text.size());
   for (const char c : Text) {
@@ -35,6 +36,9 @@ std::string Escape(const std::string& Text, bool HighBytes) {
       case '&': result += "&amp;"; break;
       case '<': result += "&lt;"; break;
       case '>': result += "&gt;"; break;
+      case '\'':
+        result += Apostrophe ? "&apos;" : "'";
+        break;
       default:
         if (HighBytes && b >= 160) {
           result += "&#";
@@ -53,6 +57,8 @@ std::string Escape(const std::string& Text, bool HighBytes) {
 std::string XmlEscape(const std::string& Text) { return Escape(Text, true); }
 
 std::string XmlEscapeUtf8(const std::string& Text) { return Escape(Text, false); }
+
+std::string XmlAttributeEscapeUtf8(std::string_view Text) { return Escape(Text, false, true); }
 
 std::size_t Utf8SequenceLength(char Lead) {
   const auto b = static_cast<unsigned char>(Lead);

@@ -21,6 +21,10 @@ std::string XmlEscape(const std::string& Text);
 // become entities, every other byte is copied.
 std::string XmlEscapeUtf8(const std::string& Text);
 
+// The same, fit for an attribute value in either quote: the apostrophe
+// becomes "&apos;" too.
+std::string XmlAttributeEscapeUtf8(std::string_view Text);
+
 // True when Text is well-formed UTF-8: no stray continuation bytes, no cut
 // or overlong sequences, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view Text);

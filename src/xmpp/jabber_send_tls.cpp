@@ -2,12 +2,11 @@
 // byte, then the verdict on the server's certificate, then the stream over
 // TLS. The library underneath is the net layer's business.
 
-#include <chrono>
-
 #include "net/certificate_check.h"
 #include "net/tls_error.h"
 #include "text/out_buffer.h"
 #include "xmpp/jabber_send_error.h"
+#include "text/utc_time.h"
 #include "xmpp/jabber_send.h"
 #include "xmpp/reply_deadline.h"
 #include "xmpp/stanzas.h"
@@ -41,10 +40,6 @@ constexpr std::size_t kShownReply = 200;
 
 bool Contains(const std::string& Text, const char* Part) { return Text.find(Part) != std::string::npos; }
 
-std::int64_t NowUtc() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 void TJabberSend::PrepareTls() {
@@ -64,7 +59,7 @@ void TJabberSend::OpenTlsStream() {
   }
   FWaitingFor = TWaitingFor::Handshake;
   Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
-  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtc(), CertDays);
+  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtcSeconds(), CertDays);
   SendStanza(buffer);
   if (ServerToServer) return AwaitServerFeatures(deadline);
   FWaitingFor = TWaitingFor::StreamHeader;

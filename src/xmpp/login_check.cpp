@@ -7,6 +7,7 @@
 #include "text/base64.h"
 #include "text/sec_hash.h"
 #include "text/trim.h"
+#include "text/xml_text.h"
 #include "xmpp/scram.h"
 
 namespace {
@@ -52,24 +53,6 @@ std::string_view NameOf(TLoginMechanism Mechanism) {
   for (const TMechanismName& entry : kMechanisms)
     if (entry.Mechanism == Mechanism) return entry.Name;
   return {};
-}
-
-// Text for content and for attribute values in either quote. UTF-8 passes
-// as it is: only the five markup characters are replaced.
-std::string Escape(std::string_view Text) {
-  std::string result;
-  result.reserve(Text.size());
-  for (const char c : Text) {
-    switch (c) {
-      case '&': result += "&amp;"; break;
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '\'': result += "&apos;"; break;
-      case '"': result += "&quot;"; break;
-      default: result += c;
-    }
-  }
-  return result;
 }
 
 std::string Hex(std::string_view Bytes) {
@@ -225,7 +208,8 @@ TXmlElement TLoginCheck::Await(TStep Step) {
 void TLoginCheck::OpenStream() {
   FReader.Restart();
   FStreamId.clear();
-  Send("<?xml version='1.0' encoding='UTF-8'?><stream:stream to='" + Escape(FSettings.Domain) +
+  Send("<?xml version='1.0' encoding='UTF-8'?><stream:stream to='" +
+       XmlAttributeEscapeUtf8(FSettings.Domain) +
        "' xmlns='jabber:client' xmlns:stream='http://etherx.jabber.org/streams' version='1.0'>");
   FStreamOpen = true;
   for (;;) {
@@ -351,7 +335,7 @@ void TLoginCheck::LoginScram(TLoginMechanism Mechanism) {
 // The digest login of jabber:iq:auth: the fields first, then the SHA-1 of
 // the stream id and the password. It takes the place of SASL and binding.
 void TLoginCheck::LoginLegacy() {
-  const std::string user = Escape(FSettings.UserName);
+  const std::string user = XmlAttributeEscapeUtf8(FSettings.UserName);
   const std::string fieldsId = std::string(kIdPrefix) + std::to_string(++FNextId);
   Send("<iq type='get' id='" + fieldsId + "'><query xmlns='jabber:iq:auth'><username>" + user +
        "</username></query></iq>");
@@ -407,7 +391,8 @@ void TLoginCheck::EstablishSession() {
 // that the session works.
 void TLoginCheck::Ping() {
   const std::string id = std::string(kIdPrefix) + std::to_string(++FNextId);
-  Send("<iq type='get' to='" + Escape(FSettings.Domain) + "' id='" + id + "'><ping xmlns='urn:xmpp:ping'/></iq>");
+  Send("<iq type='get' to='" + XmlAttributeEscapeUtf8(FSettings.Domain) + "' id='" + id +
+       "'><ping xmlns='urn:xmpp:ping'/></iq>");
   AwaitIq(TStep::Ping, id);
 }
 
@@ -428,8 +413,9 @@ TXmlElement TLoginCheck::AwaitIq(TStep Step, const std::string& Id) {
 bool TLoginCheck::AnswerRequest(const TXmlElement& Stanza) {
   const std::optional<std::string> type = Stanza.Attribute("type");
   if (type != "get" && type != "set") return false;
-  std::string answer = "<iq id='" + Escape(Stanza.Attribute("id").value_or("")) + "'";
-  if (const std::optional<std::string> from = Stanza.Attribute("from")) answer += " to='" + Escape(*from) + "'";
+  std::string answer = "<iq id='" + XmlAttributeEscapeUtf8(Stanza.Attribute("id").value_or("")) + "'";
+  if (const std::optional<std::string> from = Stanza.Attribute("from"))
+    answer += " to='" + XmlAttributeEscapeUtf8(*from) + "'";
   if (type == "get" && Stanza.Child("ping", kPingNs)) {
     answer += " type='result'/>";
   } else {
