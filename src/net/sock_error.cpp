@@ -17,7 +17,7 @@ const TCodeText kTexts[] = {
 
 }  // namespace
 
-const TErrorFamily kSockErrors{kTexts, sockErrWinSock, ". {}"};
+constinit const TErrorFamily kSockErrors{kTexts, sockErrWinSock, ". {}"};
 
 // Without an error number there is nothing the description could explain.
 EVHSyncSockError::EVHSyncSockError(std::int32_t ACode, std::int32_t AWinSockError, const std::string& ADescription)

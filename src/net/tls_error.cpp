@@ -46,7 +46,7 @@ static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TTlsReason::Le
 
 }  // namespace
 
-const TErrorFamily kTlsErrors{kTexts, tlsErrConnection, ""};
+constinit const TErrorFamily kTlsErrors{kTexts, tlsErrConnection, ""};
 
 const char* TlsReasonText(TTlsReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 

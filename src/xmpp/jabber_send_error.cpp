@@ -20,7 +20,7 @@ const TCodeText kTexts[] = {
 
 }  // namespace
 
-const TErrorFamily kJabberErrors{kTexts, jabberErrUnexpected, "; {}"};
+constinit const TErrorFamily kJabberErrors{kTexts, jabberErrUnexpected, "; {}"};
 
 namespace {
 
