@@ -108,11 +108,6 @@ class TSyncSocket : public TByteStream {
   // Read access to the state, for owners that need it and for tests.
   bool Connected() const { return FConnected; }
   netplatform::SocketHandle Socket() const { return FSocket; }
-  std::int32_t SocketType() const { return FSocketType; }
-  std::int32_t LastErrorCode() const { return FLastErrorCode; }
-  std::int32_t LastWinSockError() const { return FLastWinSockError; }
-  bool NonBlocking() const { return FNonBlocking; }
-  bool WinSockStarted() const { return FWinSockStarted; }
 
   // Largest chunk one ReceiveText returns.
   static constexpr std::int32_t kReceiveSize = 20480;
