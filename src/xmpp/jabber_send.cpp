@@ -6,11 +6,13 @@
 #include "base/base_error.h"
 #include "net/sock_error.h"
 #include "net/tls_error.h"
+#include "text/number.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
 #include "xmpp/reply_deadline.h"
+#include "xmpp/server_error.h"
 #include "xmpp/stanzas.h"
 
 namespace {
@@ -45,6 +47,7 @@ constexpr const char* kToName = "to";
 constexpr const char* kFromName = "from";
 constexpr const char* kGet = "get";
 constexpr const char* kSet = "set";
+constexpr const char* kCodeName = "code";
 
 // What a wait was for, as the message of a passed limit names it, followed
 // by the server's address; indexed by TJabberSend's TWaitingFor.
@@ -371,59 +374,34 @@ void TJabberSend::SettleMessages(const std::string& Text) {
   });
 }
 
-void TJabberSend::CloseSession() {
-  try {
-    if (Connected) {
-      TOutBuffer buffer;
-      BuildStreamClose(buffer);
-      SendStanza(buffer);
-      Closing = true;
-      const TReplyDeadline deadline(ResponseTimeout, Deadline);
-      while (Connected) WaitResponse(deadline.Next());
-    }
-  } catch (const std::exception&) {
-    // A session that cannot be closed politely is closed all the same.
-    Connected = false;
-  }
-  Closing = false;
-  ProbeMode = false;
-  Disconnect();
-}
-
-void TJabberSend::SendMessage(const std::string& ARecipient, const std::string& Body) {
-  try {
-    Confirmed = false;
-    LastError.clear();
-    MessageBody = Body;
-    Recipient = ARecipient;
-    // The socket is closed by now; failing at it would only say "Winsock error".
-    if (!Connected && FEndedByServer) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
-    FMessageId = MessageId(StanzaCounter);
-    TOutBuffer buffer;
-    BuildMessage(buffer, ARecipient, Body, StanzaCounter);
-    SendStanza(buffer);
-    const TReplyDeadline deadline(ConfirmTimeout);
-    while (!Confirmed) WaitResponse(deadline.Next());
-  } catch (const EVHSyncSockError& failure) {
-    if (failure.Code != sockErrRead) {
-      LastError = MessageOf(failure);
-      throw;
-    }
-    // Silence, a closed connection or a failed receive: nothing confirmed.
-    LastError = JabberErrorText(jabberErrNotConfirmed);
-    ErrorCode = jabberErrNotConfirmed;
-  } catch (const EJabberSendError& failure) {
-    LastError = MessageOf(failure);
-  } catch (const std::exception& failure) {
-    LastError = MessageOf(failure);
-    throw;
-  }
-}
-
 // Waits for writability without limit, or for what is left of the check's.
 void TJabberSend::SendStanza(const TOutBuffer& Buffer) {
   const TWaitingFor before = FWaitingFor;
   FWaitingFor = TWaitingFor::Send;
   Socket->SendBuffer(Buffer.Data, Buffer.Len, Deadline.Limited() ? Deadline.Next() : 0);
   FWaitingFor = before;
+}
+
+void TJabberSend::RaiseSendError(std::int32_t Code, const std::string& Extra) {
+  SetErrorCode(Code);
+  throw EJabberSendError(Code, Extra);
+}
+
+void TJabberSend::RaiseSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra) {
+  SetErrorCode(Code);
+  throw EJabberSendError(Code, Reason, Extra);
+}
+
+void TJabberSend::RaiseServerError(const std::string& ErrorElement) {
+  std::int32_t code = 0;
+  if (TryReadNumber(GetAttribute(kCodeName, ErrorElement), code)) RaiseByCode(code, ErrorElement);
+  RaiseByCondition(ErrorElement);
+}
+
+void TJabberSend::RaiseByCode(std::int32_t Code, const std::string& ErrorElement) {
+  RaiseSendError(ClassifyByCode(Code, Connected), ErrorElement);
+}
+
+void TJabberSend::RaiseByCondition(const std::string& ErrorElement) {
+  RaiseSendError(ClassifyByCondition(ErrorElement, Connected), ErrorElement);
 }

@@ -142,8 +142,17 @@ class TJabberSend : public TSender {
   void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;
   // The server-to-server stream's features, and the verdict on them.
   void AwaitServerFeatures(const TReplyDeadline& Replies);
-  // Reads chunks until the text holds End or OtherEnd, and returns the text.
-  std::string ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
+  // Reads chunks, joined, until the text holds End or OtherEnd, and returns
+  // the text; a stream error or close on the way goes to JudgeStreamEnd.
+  std::string ReadReplyUntil(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
+  // While the opening joins chunks, a stream error or the server's stream
+  // close ends it as it ends the conversation: once Reply holds a whole one,
+  // the analysis judges Reply (an error is classified and raised; a bare
+  // close leaves the session unestablished, so the next receive fails) and
+  // Reply starts anew; returns whether it did. The analysis looks for the
+  // errors and the close before any other marker, so nothing else in Reply,
+  // a stream header included, counts then.
+  bool JudgeStreamEnd(std::string& Reply);
 
   std::unique_ptr<TTlsContext> FTlsContext;
 

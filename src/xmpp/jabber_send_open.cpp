@@ -1,6 +1,8 @@
-// TJabberSend's TLS side: STARTTLS on the plain stream, or TLS from the first
-// byte, then the verdict on the server's certificate, then the stream over
-// TLS. The library underneath is the net layer's business.
+// TJabberSend's opening of the stream beyond the plain client stream's
+// first answer: STARTTLS on the plain stream, or TLS from the first byte,
+// then the verdict on the server's certificate and the stream over TLS; the
+// server-to-server stream's features. The TLS library underneath is the net
+// layer's business.
 
 #include "net/certificate_check.h"
 #include "net/tls_error.h"
@@ -23,8 +25,8 @@ constexpr const char* kDialbackDeclared = "xmlns:db=";
 constexpr const char* kSaslExternal = "<mechanism>EXTERNAL</mechanism>";
 constexpr const char* kProceed = "<proceed";
 constexpr const char* kFailure = "<failure";
-// A stream error or the end of the stream, which the plain conversation's
-// analysis judges once they are complete.
+// A stream error or the end of the stream, which the analysis judges once
+// they are complete.
 constexpr const char* kStreamError = "<stream:error";
 constexpr const char* kStreamErrorEnd = "</stream:error>";
 constexpr const char* kStreamClose = "</stream:stream>";
@@ -82,7 +84,7 @@ void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
 // certificate. A stream error on the way is judged as in a client stream.
 void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string reply = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
+  const std::string reply = ReadReplyUntil(Replies, kFeaturesEnd, kNoFeatures);
   if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
     RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
   Connected = true;
@@ -91,20 +93,15 @@ void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
 // Over TLS the server must answer with an XMPP stream header before anything
 // else counts: the plain conversation's markers would take any service that
 // says "result" or names the client namespace for a live server. A whole
-// stream error or a stream close keeps the plain analysis's classification,
-// as does whatever comes with a good header.
+// stream error or a stream close keeps the analysis's classification, as
+// does whatever comes with a good header.
 void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
   std::string reply;
   for (;;) {
     std::string chunk;
     Socket->ReceiveText(Replies.Next(), chunk);
     reply += chunk;
-    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
-      // Raises for an error; after a bare close the next receive fails.
-      AnalyzeResponse(reply);
-      reply.clear();
-      continue;
-    }
+    if (JudgeStreamEnd(reply)) continue;
     const TStreamHeader header = JudgeStreamHeader(reply);
     if (header == TStreamHeader::Xmpp) {
       AnalyzeResponse(reply);
@@ -117,34 +114,35 @@ void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
 
 void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string features = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
+  const std::string features = ReadReplyUntil(Replies, kFeaturesEnd, kNoFeatures);
   if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
   TOutBuffer buffer;
   BuildStartTls(buffer);
   SendStanza(buffer);
   FWaitingFor = TWaitingFor::StartTlsAnswer;
-  const std::string answer = ReadTlsReply(Replies, kProceed, kFailure);
+  const std::string answer = ReadReplyUntil(Replies, kProceed, kFailure);
   if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
 }
 
-// Unlike the plain conversation, which judges each chunk by itself, this
+// Unlike the conversation, which judges each chunk by itself, the opening
 // joins the chunks: a server may send its stream header and its features, or
-// a long features element, in several pieces. A stream error or stream close
-// on the way goes to the plain analysis, which raises the error as it would
-// without TLS; after a bare stream close the next receive fails. Nothing
-// else may reach that analysis: it would take the server's stream header for
-// an established session.
-std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
+// a long features element, in several pieces.
+std::string TJabberSend::ReadReplyUntil(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
   std::string reply;
   for (;;) {
     std::string chunk;
     Socket->ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
-    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
-      AnalyzeResponse(reply);
-      reply.clear();
-    }
+    JudgeStreamEnd(reply);
     if (reply.size() > kMaxReply) RaiseSendError(jabberErrServer, reply.substr(0, kMaxReply));
   }
+}
+
+bool TJabberSend::JudgeStreamEnd(std::string& Reply) {
+  if (!(Contains(Reply, kStreamError) && Contains(Reply, kStreamErrorEnd)) && !Contains(Reply, kStreamClose))
+    return false;
+  AnalyzeResponse(Reply);
+  Reply.clear();
+  return true;
 }
