@@ -1,5 +1,6 @@
 #include "xmpp/jabber_send.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr std::uint16_t kDefaultPort = 5222;
+// The most one received chunk holds.
+constexpr std::size_t kChunkSize = 20480;
 // Check always replaces it; only a sender used without Check talks to it.
 constexpr const char* kDefaultServer = "xmpp.example.org";
 
@@ -133,14 +136,28 @@ void TJabberSend::Check(const std::string& Host, const std::vector<TEndpoint>& E
   Check(Host, Endpoints.empty() ? Port : Endpoints.front().Port);
 }
 
+TJabberSend::~TJabberSend() { CloseStream(); }
+
 void TJabberSend::Connect() {
   try {
     if (Connected) CloseSession();
-    FLoginStep = TLoginStep::None;
-    FMessageId.clear();
-    FEndedByServer = false;
-    FEndedBy.clear();
+    ResetSession();
+    CloseStream();
     ConnectEndpoints();
+  } catch (...) {
+    Disconnect();
+    RaiseAfterWait(std::current_exception());
+  }
+  Open(*Socket);
+}
+
+void TJabberSend::Open(TByteStream& Stream) {
+  try {
+    if (Connected) CloseSession();
+    ResetSession();
+    if (FPlain != &Stream) CloseStream();
+    FPlain = &Stream;
+    FStream = &Stream;
     if (TlsMode != TTlsMode::None) {
       OpenTlsStream();
       return;
@@ -156,6 +173,32 @@ void TJabberSend::Connect() {
     Disconnect();
     RaiseAfterWait(std::current_exception());
   }
+}
+
+void TJabberSend::ResetSession() {
+  FLoginStep = TLoginStep::None;
+  FMessageId.clear();
+  FEndedByServer = false;
+  FEndedBy.clear();
+  FWaitingFor = TWaitingFor::Connect;
+}
+
+bool TJabberSend::Disconnect() {
+  CloseStream();
+  return TSender::Disconnect();
+}
+
+// TLS's Close sends its close_notify and closes the stream below.
+void TJabberSend::CloseStream() noexcept {
+  if (FTls) {
+    FTls->Close();
+  } else if (FPlain != nullptr) {
+    FPlain->Close();
+  }
+  FTls.reset();
+  FPlain = nullptr;
+  FStream = nullptr;
+  FUnread.clear();
 }
 
 // The liveness test's answer is not needed: a connection that is already
@@ -190,8 +233,23 @@ void TJabberSend::RaiseAfterWait(std::exception_ptr Failure) {
 
 void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
   std::string chunk;
-  Socket->ReceiveText(TimeoutMs, chunk);
+  ReceiveText(TimeoutMs, chunk);
   AnalyzeResponse(chunk);
+}
+
+// Without a stream (before the first session, after a close) the closed
+// socket raises, as the stream would.
+TByteStream& TJabberSend::Stream() { return FStream != nullptr ? *FStream : *Socket; }
+
+// TLS hands out all the plaintext it has at once, which may be more than a
+// chunk; the rest waits in FUnread for the next call.
+void TJabberSend::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
+  Text.clear();
+  if (FUnread.empty() && Stream().Receive(TimeoutMs, FUnread) != TByteStream::TReceived::Data)
+    throw EVHSyncSockError(sockErrRead, 0, "");
+  const std::size_t count = std::min(FUnread.size(), kChunkSize);
+  Text.assign(FUnread, 0, count);
+  FUnread.erase(0, count);
 }
 
 // The first marker found decides. Error markers come first so that an error
@@ -378,7 +436,7 @@ void TJabberSend::SettleMessages(const std::string& Text) {
 void TJabberSend::SendStanza(const TOutBuffer& Buffer) {
   const TWaitingFor before = FWaitingFor;
   FWaitingFor = TWaitingFor::Send;
-  Socket->SendBuffer(Buffer.Data, Buffer.Len, Deadline.Limited() ? Deadline.Next() : 0);
+  Stream().Send(std::string_view(Buffer.Data, Buffer.Len), Deadline.Limited() ? Deadline.Next() : 0);
   FWaitingFor = before;
 }
 

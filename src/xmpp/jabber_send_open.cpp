@@ -60,13 +60,23 @@ void TJabberSend::OpenTlsStream() {
     NegotiateStartTls(deadline);
   }
   FWaitingFor = TWaitingFor::Handshake;
-  Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
-  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtcSeconds(), CertDays);
+  StackTls(deadline.Next());
+  CheckCertificate(FTls->PeerCertificate(), XmppDomain(), NowUtcSeconds(), CertDays);
   SendStanza(buffer);
   if (ServerToServer) return AwaitServerFeatures(deadline);
   FWaitingFor = TWaitingFor::StreamHeader;
   AwaitTlsStreamHeader(deadline);
   while (!Connected) WaitResponse(deadline.Next());
+}
+
+// The TLS stream becomes the conversation's only once its handshake is
+// complete: a failed handshake has nothing to close politely.
+void TJabberSend::StackTls(std::int32_t TimeoutMs) {
+  auto tls = std::make_unique<TTlsStream>(*FPlain, *FTlsContext, XmppDomain());
+  tls->Handshake(TimeoutMs);
+  FTls = std::move(tls);
+  FStream = FTls.get();
+  FUnread.clear();
 }
 
 void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
@@ -99,7 +109,7 @@ void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Replies.Next(), chunk);
+    ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if (JudgeStreamEnd(reply)) continue;
     const TStreamHeader header = JudgeStreamHeader(reply);
@@ -131,7 +141,7 @@ std::string TJabberSend::ReadReplyUntil(const TReplyDeadline& Replies, const cha
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Replies.Next(), chunk);
+    ReceiveText(Replies.Next(), chunk);
     reply += chunk;
     if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
     JudgeStreamEnd(reply);
