@@ -40,6 +40,13 @@ std::string Event(const std::string& from, const std::string& to, const std::str
          "</id></x></message>";
 }
 
+// The answers to the server's ping and to a request the sender does not serve.
+const std::string kPingAnswer = "<iq type='result' id='s2c1' to='localhost'/>";
+std::string ServiceUnavailable(const std::string& id, const std::string& to) {
+  return "<iq type='error' id='" + id + "' to='" + to +
+         "'><error type='cancel'><service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+}
+
 // alice, password "secret", logged in over `stream`, which plays `script`
 // and must outlive the sender.
 std::unique_ptr<TJabberSend> LoggedIn(TMemoryStream& stream, TScript script) {
@@ -292,12 +299,9 @@ TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) 
   const std::string ping = "<iq from='localhost' to='alice@localhost/Sentrowl' type='get' id='s2c1'>"
                            "<ping xmlns='urn:xmpp:ping'/></iq>";
   const std::string version = "<iq from='carol@localhost/x' type='get' id='v1'><query xmlns='jabber:iq:version'/></iq>";
-  const std::string pingAnswer = "<iq type='result' id='s2c1' to='localhost'/>";
-  const std::string versionAnswer =
-      "<iq type='error' id='v1' to='carol@localhost/x'><error type='cancel'>"
-      "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+  const std::string versionAnswer = ServiceUnavailable("v1", "carol@localhost/x");
   TMemoryStream stream;
-  auto sender = LoggedIn(stream, LoginThen({WaitFor("</message>"), Send(ping), WaitFor(pingAnswer),
+  auto sender = LoggedIn(stream, LoginThen({WaitFor("</message>"), Send(ping), WaitFor(kPingAnswer),
                                             Send("<presence from='bob@localhost/home'/>" + version),
                                             WaitFor(versionAnswer), Send("\n"),
                                             Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>")),
@@ -308,28 +312,25 @@ TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) 
   sender.reset();
   EXPECT_TRUE(stream.Played());
   const std::string received = stream.Sent;
-  EXPECT_EQ(received.substr(received.find("</message>") + 10), pingAnswer + versionAnswer);
+  EXPECT_EQ(received.substr(received.find("</message>") + 10), kPingAnswer + versionAnswer);
 }
 
 // The same chunks while the login waits for its answers settle nothing
 // either, instead of failing the login.
 TEST(JabberSend, RequestsDuringTheLoginAreAnsweredAndTheLoginGoesOn) {
   const std::string ping = "<iq from='localhost' type='get' id='s2c1'><ping xmlns='urn:xmpp:ping'/></iq>";
-  const std::string pingAnswer = "<iq type='result' id='s2c1' to='localhost'/>";
-  const std::string setAnswer =
-      "<iq type='error' id='r1' to='localhost'><error type='cancel'>"
-      "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+  const std::string setAnswer = ServiceUnavailable("r1", "localhost");
   TMemoryStream stream;
   auto sender = LoggedIn(stream, {WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(ping),
-                                  WaitFor(pingAnswer), Send("<presence from='bob@localhost/home'/>"),
+                                  WaitFor(kPingAnswer), Send("<presence from='bob@localhost/home'/>"),
                                   Send("<iq from='localhost' type='set' id='r1'><query xmlns='jabber:iq:roster'/></iq>"),
                                   WaitFor(setAnswer), Send(kAuthFields), WaitFor("</iq>"), Send(ping),
-                                  WaitFor(pingAnswer), Send(kAuthDone), Silent()});
+                                  WaitFor(kPingAnswer), Send(kAuthDone), Silent()});
   EXPECT_TRUE(sender->Connected);
   sender.reset();
   EXPECT_TRUE(stream.Played());
   EXPECT_EQ(stream.Sent,
-            ClientHeader("127.0.0.1") + kGetQuery + pingAnswer + setAnswer + kSetQuery + pingAnswer);
+            ClientHeader("127.0.0.1") + kGetQuery + kPingAnswer + setAnswer + kSetQuery + kPingAnswer);
 }
 
 // However much one receive of the stream delivers (TLS hands out all its

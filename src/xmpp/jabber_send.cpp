@@ -28,6 +28,7 @@ constexpr const char* kDefaultServer = "xmpp.example.org";
 constexpr const char* kErrorMarker = "<error";
 constexpr const char* kStreamErrorMarker = "<stream:error";
 constexpr const char* kFailureMarker = "<failure";
+constexpr const char* kStreamErrorEnd = "</stream:error>";
 constexpr const char* kStreamClose = "</stream:stream>";
 constexpr const char* kClientNamespace = "jabber:client";
 constexpr const char* kAuthNamespace = "jabber:iq:auth";
@@ -322,6 +323,14 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     return;
   }
   RaiseSendError(jabberErrServer, text);
+}
+
+bool TJabberSend::JudgeStreamEnd(std::string& Reply) {
+  if (!(Contains(Reply, kStreamErrorMarker) && Contains(Reply, kStreamErrorEnd)) && !Contains(Reply, kStreamClose))
+    return false;
+  AnalyzeResponse(Reply);
+  Reply.clear();
+  return true;
 }
 
 // A server that lists the fields again in answer to the "set" query has not

@@ -130,6 +130,12 @@ class TJabberSend : public TSender {
   // Raises ETlsError when TLS cannot be used with these settings.
   void PrepareTls();
 
+  // The two markers either of which ends a reply the opening waits for.
+  struct TReplyEnd {
+    const char* Marker;
+    const char* OtherMarker;
+  };
+
  private:
   // How far the login has gone: each query is sent once at most.
   enum class TLoginStep { None, GetSent, SetSent };
@@ -170,9 +176,10 @@ class TJabberSend : public TSender {
   void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;
   // The server-to-server stream's features, and the verdict on them.
   void AwaitServerFeatures(const TReplyDeadline& Replies);
-  // Reads chunks, joined, until the text holds End or OtherEnd, and returns
-  // the text; a stream error or close on the way goes to JudgeStreamEnd.
-  std::string ReadReplyUntil(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
+  // Reads chunks, joined, until the text holds either marker of End, and
+  // returns the text; a stream error or close on the way goes to
+  // JudgeStreamEnd.
+  std::string ReadReplyUntil(const TReplyDeadline& Replies, const TReplyEnd& End);
   // While the opening joins chunks, a stream error or the server's stream
   // close ends it as it ends the conversation: once Reply holds a whole one,
   // the analysis judges Reply (an error is classified and raised; a bare

@@ -4,6 +4,9 @@
 // server-to-server stream's features. The TLS library underneath is the net
 // layer's business.
 
+#include <algorithm>
+#include <iterator>
+
 #include "net/certificate_check.h"
 #include "net/tls_error.h"
 #include "text/out_buffer.h"
@@ -16,20 +19,15 @@
 
 namespace {
 
-// The end of the server's stream features, written out or as an empty element.
-constexpr const char* kFeaturesEnd = "</stream:features>";
-constexpr const char* kNoFeatures = "<stream:features/>";
+// The server's stream features end written out or as an empty element; its
+// answer to STARTTLS is the go-ahead or the refusal.
+constexpr TJabberSend::TReplyEnd kFeaturesEnd{"</stream:features>", "<stream:features/>"};
+constexpr TJabberSend::TReplyEnd kStartTlsAnswer{"<proceed", "<failure"};
 constexpr const char* kStartTlsOffer = "<starttls";
-constexpr const char* kDialbackFeature = "urn:xmpp:features:dialback";
-constexpr const char* kDialbackDeclared = "xmlns:db=";
-constexpr const char* kSaslExternal = "<mechanism>EXTERNAL</mechanism>";
-constexpr const char* kProceed = "<proceed";
-constexpr const char* kFailure = "<failure";
-// A stream error or the end of the stream, which the analysis judges once
-// they are complete.
-constexpr const char* kStreamError = "<stream:error";
-constexpr const char* kStreamErrorEnd = "</stream:error>";
-constexpr const char* kStreamClose = "</stream:stream>";
+// The ways to authenticate a server: dialback offered as a feature, or by
+// older servers only declared in their stream header; SASL EXTERNAL, by the
+// server's certificate.
+constexpr const char* kServerAuth[] = {"urn:xmpp:features:dialback", "xmlns:db=", "<mechanism>EXTERNAL</mechanism>"};
 
 // A server that talks on without ever finishing its answer is cut off here;
 // real stream features are a few hundred bytes.
@@ -89,13 +87,11 @@ void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
   }
 }
 
-// Dialback is offered as a feature, or by older servers only declared in
-// their stream header; SASL EXTERNAL authenticates a server by its
-// certificate. A stream error on the way is judged as in a client stream.
+// A stream error on the way is judged as in a client stream.
 void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string reply = ReadReplyUntil(Replies, kFeaturesEnd, kNoFeatures);
-  if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
+  const std::string reply = ReadReplyUntil(Replies, kFeaturesEnd);
+  if (std::none_of(std::begin(kServerAuth), std::end(kServerAuth), [&](const char* way) { return Contains(reply, way); }))
     RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
   Connected = true;
 }
@@ -124,35 +120,27 @@ void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
 
 void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string features = ReadReplyUntil(Replies, kFeaturesEnd, kNoFeatures);
+  const std::string features = ReadReplyUntil(Replies, kFeaturesEnd);
   if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
   TOutBuffer buffer;
   BuildStartTls(buffer);
   SendStanza(buffer);
   FWaitingFor = TWaitingFor::StartTlsAnswer;
-  const std::string answer = ReadReplyUntil(Replies, kProceed, kFailure);
-  if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
+  const std::string answer = ReadReplyUntil(Replies, kStartTlsAnswer);
+  if (!Contains(answer, kStartTlsAnswer.Marker)) throw ETlsError(tlsErrStartTlsRefused);
 }
 
 // Unlike the conversation, which judges each chunk by itself, the opening
 // joins the chunks: a server may send its stream header and its features, or
 // a long features element, in several pieces.
-std::string TJabberSend::ReadReplyUntil(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
+std::string TJabberSend::ReadReplyUntil(const TReplyDeadline& Replies, const TReplyEnd& End) {
   std::string reply;
   for (;;) {
     std::string chunk;
     ReceiveText(Replies.Next(), chunk);
     reply += chunk;
-    if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
+    if (Contains(reply, End.Marker) || Contains(reply, End.OtherMarker)) return reply;
     JudgeStreamEnd(reply);
     if (reply.size() > kMaxReply) RaiseSendError(jabberErrServer, reply.substr(0, kMaxReply));
   }
-}
-
-bool TJabberSend::JudgeStreamEnd(std::string& Reply) {
-  if (!(Contains(Reply, kStreamError) && Contains(Reply, kStreamErrorEnd)) && !Contains(Reply, kStreamClose))
-    return false;
-  AnalyzeResponse(Reply);
-  Reply.clear();
-  return true;
 }
