@@ -282,9 +282,8 @@ TEST(JabberSend, StreamCloseEndsAnEstablishedSessionAndLaterMessagesSaySo) {
   for (const std::string after : {"<delivered/>", "<offline/>"}) {
     SCOPED_TRACE(after);
     TMemoryStream late;
-    sender = LoggedIn(late, LoginThen({WaitFor("</message>"),
-                                       Send(kStreamClose + Event("bob@localhost/home", "alice@localhost/Sentrowl", after)),
-                                       Silent()}));
+    const std::string event = Event("bob@localhost/home", "alice@localhost/Sentrowl", after);
+    sender = LoggedIn(late, LoginThen({WaitFor("</message>"), Send(kStreamClose + event), Silent()}));
     sender->SendMessage("bob@localhost", "hi");
     EXPECT_FALSE(sender->Confirmed);
     EXPECT_EQ(sender->LastError, ended);
@@ -301,11 +300,10 @@ TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) 
   const std::string version = "<iq from='carol@localhost/x' type='get' id='v1'><query xmlns='jabber:iq:version'/></iq>";
   const std::string versionAnswer = ServiceUnavailable("v1", "carol@localhost/x");
   TMemoryStream stream;
+  const std::string delivered = Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>");
   auto sender = LoggedIn(stream, LoginThen({WaitFor("</message>"), Send(ping), WaitFor(kPingAnswer),
                                             Send("<presence from='bob@localhost/home'/>" + version),
-                                            WaitFor(versionAnswer), Send("\n"),
-                                            Send(Event("bob@localhost/home", "alice@localhost/Sentrowl", "<delivered/>")),
-                                            Silent()}));
+                                            WaitFor(versionAnswer), Send("\n"), Send(delivered), Silent()}));
   sender->SendMessage("bob@localhost", "hi");
   EXPECT_TRUE(sender->Confirmed) << sender->LastError;
   EXPECT_EQ(sender->LastError, "");
@@ -320,10 +318,10 @@ TEST(JabberSend, RequestsDuringTheWaitAreAnsweredAndTheMessageIsStillConfirmed) 
 TEST(JabberSend, RequestsDuringTheLoginAreAnsweredAndTheLoginGoesOn) {
   const std::string ping = "<iq from='localhost' type='get' id='s2c1'><ping xmlns='urn:xmpp:ping'/></iq>";
   const std::string setAnswer = ServiceUnavailable("r1", "localhost");
+  const std::string roster = "<iq from='localhost' type='set' id='r1'><query xmlns='jabber:iq:roster'/></iq>";
   TMemoryStream stream;
   auto sender = LoggedIn(stream, {WaitFor(kHeaderEnd), Send(kServerHeader), WaitFor("</iq>"), Send(ping),
-                                  WaitFor(kPingAnswer), Send("<presence from='bob@localhost/home'/>"),
-                                  Send("<iq from='localhost' type='set' id='r1'><query xmlns='jabber:iq:roster'/></iq>"),
+                                  WaitFor(kPingAnswer), Send("<presence from='bob@localhost/home'/>"), Send(roster),
                                   WaitFor(setAnswer), Send(kAuthFields), WaitFor("</iq>"), Send(ping),
                                   WaitFor(kPingAnswer), Send(kAuthDone), Silent()});
   EXPECT_TRUE(sender->Connected);

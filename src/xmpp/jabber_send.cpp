@@ -157,6 +157,9 @@ void TJabberSend::Open(TByteStream& Stream) {
     if (Connected) CloseSession();
     ResetSession();
     if (FPlain != &Stream) CloseStream();
+    // TLS left from a session the server ended is no part of the new one.
+    FTls.reset();
+    FUnread.clear();
     FPlain = &Stream;
     FStream = &Stream;
     if (TlsMode != TTlsMode::None) {

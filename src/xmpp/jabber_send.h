@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/deadline.h"
-#include "net/sync_socket.h"
 #include "net/byte_stream.h"
+#include "net/sync_socket.h"
 #include "net/tls.h"
 #include "net/tls_stream.h"
 #include "xmpp/sender.h"

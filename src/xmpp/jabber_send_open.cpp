@@ -10,9 +10,9 @@
 #include "net/certificate_check.h"
 #include "net/tls_error.h"
 #include "text/out_buffer.h"
-#include "xmpp/jabber_send_error.h"
 #include "text/utc_time.h"
 #include "xmpp/jabber_send.h"
+#include "xmpp/jabber_send_error.h"
 #include "xmpp/reply_deadline.h"
 #include "xmpp/stanzas.h"
 #include "xmpp/stream_header.h"
@@ -91,7 +91,8 @@ void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
 void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
   const std::string reply = ReadReplyUntil(Replies, kFeaturesEnd);
-  if (std::none_of(std::begin(kServerAuth), std::end(kServerAuth), [&](const char* way) { return Contains(reply, way); }))
+  const auto offered = [&](const char* Way) { return Contains(reply, Way); };
+  if (std::none_of(std::begin(kServerAuth), std::end(kServerAuth), offered))
     RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
   Connected = true;
 }

@@ -50,6 +50,7 @@ void TMemoryStream::Play(TScript Script) {
   FScript = std::move(Script);
   FStep = 0;
   FMatchEnd = Sent.size();
+  if (FScript.empty()) PushClosed();
   PlayOn();
 }
 

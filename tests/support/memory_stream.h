@@ -42,8 +42,8 @@ class TMemoryStream : public TByteStream {
   // Whether the whole script has played.
   bool Played() const { return FStep >= FScript.size(); }
 
-  // Records Data, plays on, then calls OnSend with it; then raises SendFailure, if
-  // one is set, once.
+  // Records Data, plays the script on, then calls OnSend with it; then
+  // raises SendFailure, if one is set, once.
   void Send(std::string_view Data, std::int32_t TimeoutMs) override;
   // Takes the next event: a chunk is appended whole. An empty queue says
   // TimedOut at once; after Close it says Closed.
@@ -72,8 +72,10 @@ class TMemoryStream : public TByteStream {
   std::vector<TEvent> FEvents;
   std::size_t FNext = 0;
   bool FClosedMet = false;
+  // Plays the script's steps up to the next marker wait that what has been
+  // sent does not meet yet.
   void PlayOn();
   TScript FScript;
-  std::size_t FStep = 0;
-  std::size_t FMatchEnd = 0;
+  std::size_t FStep = 0;      // the next step to play
+  std::size_t FMatchEnd = 0;  // where the next marker wait searches from
 };
