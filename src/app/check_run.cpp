@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/base_error.h"
+#include "base/fill_text.h"
 #include "crypto/crypto.h"
 #include "net/certificate_check.h"
 #include "net/platform.h"
@@ -185,21 +186,16 @@ std::vector<TEndpoint> FindEndpoints(TFrontEnd& state, const TPlace& place, bool
 constexpr const char* kLoginKeysAlone = "-password:, -passfile: and -auth: apply only with -user:";
 constexpr const char* kNoPassword = "-user: needs -password: or -passfile:";
 constexpr const char* kTwoPasswords = "Give -password: or -passfile:, not both";
-constexpr const char* kUnknownAuth = "Unknown login mechanism \"";
-constexpr const char* kUnknownAuthEnd =
-    "\": use -auth:scram-sha-256, -auth:scram-sha-1, -auth:plain or -auth:legacy";
-constexpr const char* kInvalidUser = "Invalid -user: \"";
-constexpr const char* kEmptyLocalPart = "\": the local part is empty";
-constexpr const char* kSlashInUser = "\": \"/\" is not allowed";
-constexpr const char* kEmptyUserDomain = "\": the domain is empty";
-constexpr const char* kDomainsDiffer = "-user: names the domain \"";
-constexpr const char* kDomainsDifferMiddle = "\" but -domain: names \"";
-constexpr const char* kPassFile = "The password file \"";
-constexpr const char* kPassFileUnreadable = "Cannot read the password file \"";
-constexpr const char* kPassFileUnreadableEnd = "\". ";
-constexpr const char* kPassFileNotRegular = "\" is not a regular file";
-constexpr const char* kPassFileEmpty = "\" is empty";
-constexpr const char* kPassFileTooLarge = "\" is larger than 4 KiB";
+constexpr const char* kUnknownAuth =
+    "Unknown login mechanism \"{}\": use -auth:scram-sha-256, -auth:scram-sha-1, -auth:plain or -auth:legacy";
+constexpr const char* kEmptyLocalPart = "Invalid -user: \"{}\": the local part is empty";
+constexpr const char* kSlashInUser = "Invalid -user: \"{}\": \"/\" is not allowed";
+constexpr const char* kEmptyUserDomain = "Invalid -user: \"{}\": the domain is empty";
+constexpr const char* kDomainsDiffer = "-user: names the domain \"{}\" but -domain: names \"{}\"";
+constexpr const char* kPassFileUnreadable = "Cannot read the password file \"{}\". {}";
+constexpr const char* kPassFileNotRegular = "The password file \"{}\" is not a regular file";
+constexpr const char* kPassFileEmpty = "The password file \"{}\" is empty";
+constexpr const char* kPassFileTooLarge = "The password file \"{}\" is larger than 4 KiB";
 
 constexpr std::size_t kMaxPassFileBytes = 4096;
 constexpr std::int32_t kDefaultLoginTimeout = 60000;
@@ -232,16 +228,16 @@ std::string ReadPassFile(const std::string& Path) {
     case TFileRead::Done:
       break;
     case TFileRead::SystemError:
-      throw EBaseError(kPassFileUnreadable + Path + kPassFileUnreadableEnd + SystemErrorText(error));
+      throw EBaseError(FillText(kPassFileUnreadable, {Path, SystemErrorText(error)}));
     case TFileRead::NotRegular:
-      throw EBaseError(kPassFile + Path + kPassFileNotRegular);
+      throw EBaseError(FillText(kPassFileNotRegular, {Path}));
     case TFileRead::TooLarge:
-      throw EBaseError(kPassFile + Path + kPassFileTooLarge);
+      throw EBaseError(FillText(kPassFileTooLarge, {Path}));
   }
   if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
   std::string line = content.substr(0, content.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.empty()) throw EBaseError(kPassFile + Path + kPassFileEmpty);
+  if (line.empty()) throw EBaseError(FillText(kPassFileEmpty, {Path}));
   return line;
 }
 
@@ -252,15 +248,15 @@ TLoginSettings LoginSettingsFrom(const TFrontEnd& state) {
   const std::string& user = *state.User;
   const std::size_t at = user.find('@');
   const std::string local = user.substr(0, at);
-  if (local.empty()) throw EBaseError(kInvalidUser + user + kEmptyLocalPart);
-  if (user.find('/') != std::string::npos) throw EBaseError(kInvalidUser + user + kSlashInUser);
+  if (local.empty()) throw EBaseError(FillText(kEmptyLocalPart, {user}));
+  if (user.find('/') != std::string::npos) throw EBaseError(FillText(kSlashInUser, {user}));
   TLoginSettings settings;
   settings.Domain = state.Domain.empty() ? state.Host : state.Domain;
   if (at != std::string::npos) {
     const std::string domain = user.substr(at + 1);
-    if (domain.empty()) throw EBaseError(kInvalidUser + user + kEmptyUserDomain);
+    if (domain.empty()) throw EBaseError(FillText(kEmptyUserDomain, {user}));
     if (!state.Domain.empty() && !SameDomain(domain, state.Domain))
-      throw EBaseError(kDomainsDiffer + domain + kDomainsDifferMiddle + state.Domain + "\"");
+      throw EBaseError(FillText(kDomainsDiffer, {domain, state.Domain}));
     settings.Domain = state.Domain.empty() ? domain : state.Domain;
   }
   if (!state.Password && !state.PassFile) throw EBaseError(kNoPassword);
@@ -269,7 +265,7 @@ TLoginSettings LoginSettingsFrom(const TFrontEnd& state) {
     settings.Mechanism = TLoginMechanism::Any;
     for (const TAuthValue& value : kAuthValues)
       if (*state.Auth == value.Text) settings.Mechanism = value.Mechanism;
-    if (settings.Mechanism == TLoginMechanism::Any) throw EBaseError(kUnknownAuth + *state.Auth + kUnknownAuthEnd);
+    if (settings.Mechanism == TLoginMechanism::Any) throw EBaseError(FillText(kUnknownAuth, {*state.Auth}));
   }
   settings.UserName = ArgumentToUtf8(local);
   settings.TimeoutMs = state.Timeout > 0 ? state.Timeout : kDefaultLoginTimeout;

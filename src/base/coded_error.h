@@ -13,6 +13,7 @@
 
 #include "base/base_error.h"
 #include "base/code_text.h"
+#include "base/fill_text.h"
 
 struct TErrorFamily {
   std::span<const TCodeText> Texts;
@@ -23,10 +24,6 @@ struct TErrorFamily {
 
   const char* TextOf(std::int32_t Code) const { return ::TextOf(Texts, Code, Fallback); }
 };
-
-// Text with each "{}" replaced by the next of Values; a "{}" beyond the
-// values is left out.
-std::string FillText(std::string_view Text, const std::vector<std::string>& Values);
 
 class ECodedError : public EBaseError {
  public:

@@ -2,47 +2,42 @@
 
 #include <cctype>
 
+#include "base/fill_text.h"
 #include "text/codepage.h"
 #include "text/sec_hash.h"
 #include "text/xml_text.h"
 
 namespace {
 
-// The fixed pieces of the stanzas, in the order they are written.
-constexpr const char* HeaderStart = "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='";
-constexpr const char* HeaderNamespaces = "' xmlns='jabber:client' xmlns:stream='";
-constexpr const char* StreamNamespace = "http://etherx.jabber.org/streams";
-constexpr const char* HeaderVersion = "' version='1.0";
-constexpr const char* HeaderEnd = "'>";
-
-constexpr const char* ServerHeaderStart =
+// The stanzas, "{}" standing for each value in turn.
+constexpr const char* StreamHeader =
+    "<?xml version='1.0' encoding='UTF-8'?><stream:stream to='{}' xmlns='jabber:client' "
+    "xmlns:stream='http://etherx.jabber.org/streams'{}>";
+constexpr const char* Versioned = " version='1.0'";
+constexpr const char* ServerStreamHeader =
     "<?xml version='1.0' encoding='UTF-8'?><stream:stream xmlns='jabber:server' "
-    "xmlns:stream='http://etherx.jabber.org/streams' xmlns:db='jabber:server:dialback' version='1.0' to='";
-constexpr const char* ServerHeaderFrom = "' from='";
+    "xmlns:stream='http://etherx.jabber.org/streams' xmlns:db='jabber:server:dialback' version='1.0' to='{}'{}>";
+constexpr const char* ServerFrom = " from='{}'";
 constexpr const char* StartTls = "<starttls xmlns='urn:ietf:params:xml:ns:xmpp-tls'/>";
-
-constexpr const char* QueryStart = "<iq type='";
-constexpr const char* QueryId = "' id='sw_";
-constexpr const char* QueryUserName = "'><query xmlns='jabber:iq:auth'><username>";
-constexpr const char* QueryUserNameEnd = "</username>";
-constexpr const char* QueryEnd = "</query></iq>";
-constexpr const char* QueryDigest = "<digest>";
-constexpr const char16_t* QueryDigestEnd = u"</digest><resource>Sentrowl</resource></query></iq>";
-
 constexpr const char* StreamClose = "</stream:stream>";
 
-constexpr const char* MessageStart = "<message to='";
-constexpr const char* MessageIdStart = "' type='normal' id='";
+// The login query up to its digest, or whole without one. The digest is
+// joined as wide text (see BuildAuthQuery).
+constexpr const char* AuthQuery = "<iq type='{}' id='sw_{}'><query xmlns='jabber:iq:auth'><username>{}</username>";
+constexpr const char* AuthQueryEnd = "</query></iq>";
+constexpr const char* AuthDigest = "<digest>";
+constexpr const char16_t* AuthDigestEnd = u"</digest><resource>Sentrowl</resource></query></iq>";
+
+// The message up to its body, and after it.
 constexpr const char* MessageIdPrefix = "mir_sw_";
-constexpr const char* MessageBody = "'><body>";
+constexpr const char* MessageHead = "<message to='{}' type='normal' id='{}'><body>";
 constexpr const char* MessageEnd = "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
 
-constexpr const char* IqResultStart = "<iq type='result' id='";
-constexpr const char* IqErrorStart = "<iq type='error' id='";
-constexpr const char* IqTo = "' to='";
-constexpr const char* IqResultEnd = "'/>";
-constexpr const char* IqErrorEnd =
-    "'><error type='cancel'><service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+constexpr const char* IqResult = "<iq type='result' id='{}'{}/>";
+constexpr const char* IqServiceUnavailable =
+    "<iq type='error' id='{}'{}><error type='cancel'>"
+    "<service-unavailable xmlns='urn:ietf:params:xml:ns:xmpp-stanzas'/></error></iq>";
+constexpr const char* IqTo = " to='{}'";
 
 constexpr std::string::size_type MessageBodyLimit = 4096;
 
@@ -120,35 +115,33 @@ std::string FittingBody(const std::string& Body, std::string::size_type Room) {
 }  // namespace
 
 void BuildStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
-  Fill(Buffer, std::string(HeaderStart) + AttributeEscape(Server) + HeaderNamespaces + StreamNamespace + HeaderEnd);
+  Fill(Buffer, FillText(StreamHeader, {AttributeEscape(Server), ""}));
 }
 
 void BuildVersionedStreamHeader(TOutBuffer& Buffer, const std::string& Server) {
-  Fill(Buffer, std::string(HeaderStart) + AttributeEscape(Server) + HeaderNamespaces + StreamNamespace +
-                   HeaderVersion + HeaderEnd);
+  Fill(Buffer, FillText(StreamHeader, {AttributeEscape(Server), Versioned}));
 }
 
 void BuildServerStreamHeader(TOutBuffer& Buffer, const std::string& To, const std::string& From) {
-  std::string header = ServerHeaderStart + AttributeEscape(To);
-  if (!From.empty()) header += ServerHeaderFrom + AttributeEscape(From);
-  Fill(Buffer, header + HeaderEnd);
+  const std::string from = From.empty() ? "" : FillText(ServerFrom, {AttributeEscape(From)});
+  Fill(Buffer, FillText(ServerStreamHeader, {AttributeEscape(To), from}));
 }
 
 void BuildStartTls(TOutBuffer& Buffer) { Fill(Buffer, StartTls); }
 
 void BuildAuthQuery(TOutBuffer& Buffer, const std::string& UserName, const std::string& DigestSource,
                     std::uint16_t& Counter, const std::string& IqType) {
-  const std::string head = std::string(QueryStart) + AttributeEscape(IqType) + QueryId + std::to_string(Counter) +
-                           QueryUserName + ContentEscape(UserName) + QueryUserNameEnd;
+  const std::string head =
+      FillText(AuthQuery, {AttributeEscape(IqType), std::to_string(Counter), ContentEscape(UserName)});
   if (DigestSource.empty()) {
-    Fill(Buffer, head + QueryEnd);
+    Fill(Buffer, head + AuthQueryEnd);
   } else {
     // The digest is wide text, so the stanza is joined as wide text and
     // brought back through the code page as a whole.
     // Text that is UTF-8 as it stands is digested as it stands.
     const std::u16string digest =
         IsUtf8Argument(DigestSource) ? Sha1HexOfUtf8(DigestSource) : Sha1Hex(AnsiToWide(DigestSource));
-    const std::u16string stanza = AnsiToWide(head + QueryDigest) + digest + QueryDigestEnd;
+    const std::u16string stanza = AnsiToWide(head + AuthDigest) + digest + AuthDigestEnd;
     Fill(Buffer, WideToAnsi(stanza));
   }
   ++Counter;
@@ -160,8 +153,7 @@ std::string MessageId(std::uint16_t Counter) { return MessageIdPrefix + std::to_
 
 void BuildMessage(TOutBuffer& Buffer, const std::string& Recipient, const std::string& Body,
                   std::uint16_t& Counter) {
-  const std::string head =
-      std::string(MessageStart) + AttributeEscape(Recipient) + MessageIdStart + MessageId(Counter) + MessageBody;
+  const std::string head = FillText(MessageHead, {AttributeEscape(Recipient), MessageId(Counter)});
   const std::string::size_type used = head.size() + std::char_traits<char>::length(MessageEnd);
   // A stanza cut off by the buffer would be malformed XML, so the body gives
   // way instead. Only a recipient too long for any stanza still gets cut.
@@ -172,19 +164,17 @@ void BuildMessage(TOutBuffer& Buffer, const std::string& Recipient, const std::s
 
 namespace {
 
-void FillIqAnswer(TOutBuffer& Buffer, const char* Start, const std::string& To, const std::string& Id,
-                  const char* End) {
-  std::string stanza = Start + ReceivedAttribute(Id);
-  if (!To.empty()) stanza += IqTo + ReceivedAttribute(To);
-  Fill(Buffer, stanza + End);
+void FillIqAnswer(TOutBuffer& Buffer, const char* Stanza, const std::string& To, const std::string& Id) {
+  const std::string to = To.empty() ? "" : FillText(IqTo, {ReceivedAttribute(To)});
+  Fill(Buffer, FillText(Stanza, {ReceivedAttribute(Id), to}));
 }
 
 }  // namespace
 
 void BuildIqResult(TOutBuffer& Buffer, const std::string& To, const std::string& Id) {
-  FillIqAnswer(Buffer, IqResultStart, To, Id, IqResultEnd);
+  FillIqAnswer(Buffer, IqResult, To, Id);
 }
 
 void BuildIqServiceUnavailable(TOutBuffer& Buffer, const std::string& To, const std::string& Id) {
-  FillIqAnswer(Buffer, IqErrorStart, To, Id, IqErrorEnd);
+  FillIqAnswer(Buffer, IqServiceUnavailable, To, Id);
 }
