@@ -286,8 +286,6 @@ std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point started) {
 
 // A login on the server-to-server port makes no sense: servers do not log in.
 constexpr const char* kLoginOnS2s = "-user: logs in on the client port, not with -s2s:yes";
-constexpr const char* kLoginTriedBefore = " (tried ";
-constexpr const char* kLoginTriedAfter = " targets)";
 constexpr const char* kNoAnswerDuring = "No answer in time during ";
 constexpr const char* kHandshakeWith = "TLS handshake with ";
 constexpr const char* kWith = " with ";
@@ -337,13 +335,7 @@ void RunLoginCheck(TFrontEnd& state) {
   TConnectTrail trail;
   const auto started = std::chrono::steady_clock::now();
   try {
-    try {
-      socket.ConnectToFirst(endpoints, place.Families, deadline, trail);
-    } catch (const std::exception& failure) {
-      if (trail.EndpointsTried < 2 || deadline.Over()) throw;
-      throw EBaseError(MessageOf(failure) + kLoginTriedBefore + std::to_string(trail.EndpointsTried) +
-                       kLoginTriedAfter);
-    }
+    socket.ConnectToFirst(endpoints, place.Families, deadline, trail);
   } catch (const std::exception& failure) {
     state.Verdict = verdictBad;
     state.VerdictText = MessageOf(failure);

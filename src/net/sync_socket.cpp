@@ -3,6 +3,7 @@
 #include "net/sync_socket.h"
 
 #include "base/deadline.h"
+#include "base/fill_text.h"
 #include "net/host_address.h"
 #include "net/system_error.h"
 
@@ -24,6 +25,7 @@ constexpr std::int32_t kLeastAttemptMs = 1000;
 constexpr const char* kConnectingTo = "connecting to ";
 constexpr const char* kHasNoV4 = " has no IPv4 address";
 constexpr const char* kHasNoV6 = " has no IPv6 address";
+constexpr const char* kTried = " (tried {} targets)";
 
 bool OfFamilies(const np::Address& Address, TFamilies Families) {
   if (Families == TFamilies::Any) return true;
@@ -98,10 +100,16 @@ void TSyncSocket::ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamil
     }
   }
   Close();
-  if (!first.Message.empty()) throw EBaseError(first.Message);
-  if (first.SharedMs > 0) throw EDeadlinePassed(first.SharedMs, kConnectingTo + first.Address);
-  if (!first.Description.empty()) RaiseError(first.Socket.Code, first.Socket.Number, first.Description);
-  RaiseError(first.Set ? first.Socket.Code : sockErrConnect, first.Socket.Number);
+  try {
+    if (!first.Message.empty()) throw EBaseError(first.Message);
+    if (first.SharedMs > 0) throw EDeadlinePassed(first.SharedMs, kConnectingTo + first.Address);
+    if (!first.Description.empty()) RaiseError(first.Socket.Code, first.Socket.Number, first.Description);
+    RaiseError(first.Set ? first.Socket.Code : sockErrConnect, first.Socket.Number);
+  } catch (const std::exception& failure) {
+    // The first endpoint's failure is not all there was to it.
+    if (Trail.EndpointsTried < 2 || Deadline.Over()) throw;
+    throw EBaseError(MessageOf(failure) + FillText(kTried, {std::to_string(Trail.EndpointsTried)}));
+  }
 }
 
 

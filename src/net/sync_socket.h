@@ -59,8 +59,10 @@ class TSyncSocket : public TByteStream {
   // unlimited Deadline lets each attempt wait as the system lets it. When
   // none connects it raises the first endpoint's failure (an attempt that
   // used up its share as EDeadlinePassed with that share), or EDeadlinePassed
-  // with the whole limit once Deadline has passed. An endpoint whose name
-  // has no address of Families fails as a look-up.
+  // with the whole limit once Deadline has passed; after more than one
+  // endpoint, the first one's message followed by " (tried <n> targets)"
+  // (as EBaseError) unless Deadline has passed. An endpoint whose name has no
+  // address of Families fails as a look-up.
   void ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families, const TDeadline& Deadline,
                       TConnectTrail& Trail);
   // Closes the socket if there is one; never raises.

@@ -59,8 +59,6 @@ constexpr const char* kWaitTexts[] = {
     "connecting to ", "sending to ", "stream header from ", "stream features from ", "STARTTLS answer from ",
     "TLS handshake with ",
 };
-constexpr const char* kTriedBefore = " (tried ";
-constexpr const char* kTriedAfter = " targets)";
 
 // True when Part occurs in Text. An empty Part occurs nowhere, so that an
 // empty account or recipient never matches a reply.
@@ -210,12 +208,7 @@ void TJabberSend::CloseStream() noexcept {
 void TJabberSend::ConnectEndpoints() {
   FWaitingFor = TWaitingFor::Connect;
   const std::vector<TEndpoint> own{{Server, Port}};
-  try {
-    Socket->ConnectToFirst(FEndpoints.empty() ? own : FEndpoints, Families, Deadline, FTrail);
-  } catch (const std::exception& failure) {
-    if (FTrail.EndpointsTried < 2 || Deadline.Over()) throw;
-    throw EBaseError(MessageOf(failure) + kTriedBefore + std::to_string(FTrail.EndpointsTried) + kTriedAfter);
-  }
+  Socket->ConnectToFirst(FEndpoints.empty() ? own : FEndpoints, Families, Deadline, FTrail);
 }
 
 // A wait that ended by the socket's or TLS's time-out, or anything else the
