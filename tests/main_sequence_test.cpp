@@ -42,7 +42,7 @@ TEST(MainSequence, NoArgumentsGivesUsageAndMissingPort) {
   TRun run({});
   ASSERT_EQ(run.Out.Lines.size(), kUsageLines + 1);
   EXPECT_EQ(run.Result(), "ScriptRes:Unknown:Port is required");
-  EXPECT_EQ(run.ExitCode, 2);
+  EXPECT_EQ(run.ExitCode, verdictUnknown);
   EXPECT_EQ(run.Checks, 0);
 }
 
@@ -66,7 +66,7 @@ class MissingSettingTest : public testing::TestWithParam<TMissingCase> {};
 TEST_P(MissingSettingTest, OneLineNoBannerNoCheck) {
   TRun run(GetParam().Arguments);
   EXPECT_EQ(run.Out.Lines, std::vector<std::string>({GetParam().Result}));
-  EXPECT_EQ(run.ExitCode, 2);
+  EXPECT_EQ(run.ExitCode, verdictUnknown);
   EXPECT_EQ(run.Checks, 0);
 }
 
@@ -91,29 +91,29 @@ TEST(MainSequence, CheckRunsWithTheSettings) {
   EXPECT_EQ(seen.Port, 5222);
   EXPECT_EQ(seen.Timeout, 900);
   EXPECT_EQ(run.Out.Lines, std::vector<std::string>({"ScriptRes:Host is alive:250 ms"}));
-  EXPECT_EQ(run.ExitCode, 0);
+  EXPECT_EQ(run.ExitCode, verdictAlive);
 }
 
 struct TVerdictCase {
   const char* Name;
-  int32_t Verdict;
+  TVerdict Verdict;
   int64_t ElapsedMs;
   std::string Text;
   std::string Result;
 };
 
 const TVerdictCase kVerdictCases[] = {
-    {"AliveInNoTime", 0, 0, "", "ScriptRes:Host is alive:0 ms"},
-    {"AliveBeforeItStarted", 0, -3, "", "ScriptRes:Host is alive:-3 ms"},
-    {"AliveBeyond32Bits", 0, 9000000000LL, "", "ScriptRes:Host is alive:9000000000 ms"},
-    {"Bad", 1, 0, "Cannot read data", "ScriptRes:Bad:Cannot read data"},
-    {"BadWithALineBreak", 1, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a> \xFF</a>"},
+    {"AliveInNoTime", verdictAlive, 0, "", "ScriptRes:Host is alive:0 ms"},
+    {"AliveBeforeItStarted", verdictAlive, -3, "", "ScriptRes:Host is alive:-3 ms"},
+    {"AliveBeyond32Bits", verdictAlive, 9000000000LL, "", "ScriptRes:Host is alive:9000000000 ms"},
+    {"Bad", verdictBad, 0, "Cannot read data", "ScriptRes:Bad:Cannot read data"},
+    {"BadWithALineBreak", verdictBad, 0, "Server error; <a>\r\n\xFF</a>", "ScriptRes:Bad:Server error; <a> \xFF</a>"},
     // A server cannot add a line of its own to the output.
-    {"BadWithAForgedLine", 1, 0, "Server error; x\r\nScriptRes:Host is alive:1 ms", "ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"},
-    {"BadWithLineBreaksOfEveryKind", 1, 0, "<e>\n\n  <c/>\r\r</e>\n", "ScriptRes:Bad:<e>   <c/> </e> "},
-    {"UnknownWithACarriageReturn", 2, 0, "a\rb", "ScriptRes:Unknown:a b"},
-    {"BadWithoutText", 1, 0, "", "ScriptRes:Bad:"},
-    {"Unknown", 2, 0, "no socket", "ScriptRes:Unknown:no socket"},
+    {"BadWithAForgedLine", verdictBad, 0, "Server error; x\r\nScriptRes:Host is alive:1 ms", "ScriptRes:Bad:Server error; x ScriptRes:Host is alive:1 ms"},
+    {"BadWithLineBreaksOfEveryKind", verdictBad, 0, "<e>\n\n  <c/>\r\r</e>\n", "ScriptRes:Bad:<e>   <c/> </e> "},
+    {"UnknownWithACarriageReturn", verdictUnknown, 0, "a\rb", "ScriptRes:Unknown:a b"},
+    {"BadWithoutText", verdictBad, 0, "", "ScriptRes:Bad:"},
+    {"Unknown", verdictUnknown, 0, "no socket", "ScriptRes:Unknown:no socket"},
 };
 
 class VerdictTest : public testing::TestWithParam<TVerdictCase> {};
@@ -121,7 +121,7 @@ class VerdictTest : public testing::TestWithParam<TVerdictCase> {};
 TEST_P(VerdictTest, ResultLineAndExitCode) {
   const TVerdictCase& c = GetParam();
   TRun run({"-host:a", "-port:1"}, [&](TFrontEnd& state) {
-    state.Verdict = static_cast<TVerdict>(c.Verdict);
+    state.Verdict = c.Verdict;
     state.ElapsedMs = c.ElapsedMs;
     state.VerdictText = c.Text;
   });
@@ -138,7 +138,7 @@ TEST(MainSequence, GuardTurnsAnEscapedErrorIntoUnknown) {
     throw EBaseError("Cannot start the socket library");
   });
   EXPECT_EQ(run.Out.Lines, std::vector<std::string>({"ScriptRes:Unknown:Cannot start the socket library"}));
-  EXPECT_EQ(run.ExitCode, 2);
+  EXPECT_EQ(run.ExitCode, verdictUnknown);
 }
 
 // A server that echoes the password, even across a line break, or one
@@ -155,7 +155,7 @@ TEST(MainSequence, ThePasswordNeverShows) {
 TEST(MainSequence, GuardCatchesStandardExceptions) {
   TRun run({"-host:a", "-port:1"}, [](TFrontEnd&) { throw std::bad_alloc(); });
   EXPECT_EQ(run.Out.Lines, std::vector<std::string>({"ScriptRes:Unknown:std::bad_alloc"}));
-  EXPECT_EQ(run.ExitCode, 2);
+  EXPECT_EQ(run.ExitCode, verdictUnknown);
 }
 
 // Arguments whose third one cannot be read.
@@ -171,7 +171,7 @@ TEST(MainSequence, ParseFailureShowsUsageAndItsMessage) {
   TRun run(FailingThird({"-host:a", "-port:1", "-timeout:5"}), {});
   ASSERT_EQ(run.Out.Lines.size(), kUsageLines + 1);
   EXPECT_EQ(run.Result(), "ScriptRes:Unknown:Cannot read the arguments");
-  EXPECT_EQ(run.ExitCode, 2);
+  EXPECT_EQ(run.ExitCode, verdictUnknown);
   EXPECT_EQ(run.Checks, 0);
 }
 
