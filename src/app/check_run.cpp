@@ -44,31 +44,31 @@ constexpr const char* kBadCertDaysEnd = "\"";
 // A -certdays: value is an optionally signed whole decimal number within 32
 // bits, and nothing else: a value read as 0 would switch the expiry check
 // off while it seemed to be made.
-std::int32_t CertDaysOf(const std::string& value) {
-  const std::size_t digits = !value.empty() && (value[0] == '-' || value[0] == '+') ? 1 : 0;
+std::int32_t CertDaysOf(const std::string& Value) {
+  const std::size_t digits = !Value.empty() && (Value[0] == '-' || Value[0] == '+') ? 1 : 0;
   std::int32_t days = 0;
-  if (value.size() == digits || value.find_first_not_of("0123456789", digits) != std::string::npos ||
-      !TryReadNumber(value, days))
-    throw EBaseError(kBadCertDays + value + kBadCertDaysEnd);
+  if (Value.size() == digits || Value.find_first_not_of("0123456789", digits) != std::string::npos ||
+      !TryReadNumber(Value, days))
+    throw EBaseError(kBadCertDays + Value + kBadCertDaysEnd);
   return days;
 }
 
 // Hands the TLS keys to the probe and has it load the TLS library and the
 // trust anchors. Raises when a key cannot be honoured, which the main
 // sequence reports as a check that could not be made.
-void ApplyTls(const TFrontEnd& state, TJabberSend& probe) {
-  if (!state.Tls) {
-    if (state.CaFile || state.CertDays) throw EBaseError(kTlsKeysAlone);
+void ApplyTls(const TFrontEnd& State, TJabberSend& Probe) {
+  if (!State.Tls) {
+    if (State.CaFile || State.CertDays) throw EBaseError(kTlsKeysAlone);
     return;
   }
   for (const TTlsValue& value : kTlsValues)
-    if (*state.Tls == value.Text) probe.TlsMode = value.Mode;
-  if (probe.TlsMode == TTlsMode::None) throw EBaseError(kUnknownTlsMode + *state.Tls + kUnknownTlsModeEnd);
+    if (*State.Tls == value.Text) Probe.TlsMode = value.Mode;
+  if (Probe.TlsMode == TTlsMode::None) throw EBaseError(kUnknownTlsMode + *State.Tls + kUnknownTlsModeEnd);
   // The probe reads an empty name as "the system's trust store".
-  if (state.CaFile && state.CaFile->empty()) throw EBaseError(kNoCaFile);
-  probe.CaFile = state.CaFile.value_or("");
-  probe.CertDays = state.CertDays ? CertDaysOf(*state.CertDays) : 0;
-  probe.PrepareTls();
+  if (State.CaFile && State.CaFile->empty()) throw EBaseError(kNoCaFile);
+  Probe.CaFile = State.CaFile.value_or("");
+  Probe.CertDays = State.CertDays ? CertDaysOf(*State.CertDays) : 0;
+  Probe.PrepareTls();
 }
 
 // The keys of where the server is, each read strictly; a value a key does
@@ -133,36 +133,36 @@ void CheckLiteralFamily(const std::string& Host, TFamilies Families) {
   if (Families == TFamilies::V4Only && Host.find(':') != std::string::npos) throw EBaseError(kNotV4 + Host);
 }
 
-TPlace ReadPlace(const TFrontEnd& state) {
+TPlace ReadPlace(const TFrontEnd& State) {
   TPlace place;
-  place.Srv = ReadYes(state.Srv, kBadSrv);
-  place.S2s = ReadYes(state.S2s, kBadS2s);
-  if (state.Ip) {
-    if (*state.Ip == "4") {
+  place.Srv = ReadYes(State.Srv, kBadSrv);
+  place.S2s = ReadYes(State.S2s, kBadS2s);
+  if (State.Ip) {
+    if (*State.Ip == "4") {
       place.Families = TFamilies::V4Only;
-    } else if (*state.Ip == "6") {
+    } else if (*State.Ip == "6") {
       place.Families = TFamilies::V6Only;
     } else {
-      throw EBaseError(kBadIp + *state.Ip + kBadValueEnd);
+      throw EBaseError(kBadIp + *State.Ip + kBadValueEnd);
     }
   }
-  if (state.Deadline && !ReadMilliseconds(*state.Deadline, place.DeadlineMs))
-    throw EBaseError(kBadDeadline + *state.Deadline + kBadValueEnd);
-  if (state.From && !place.S2s) throw EBaseError(kFromAlone);
-  CheckLiteralFamily(state.Host, place.Families);
+  if (State.Deadline && !ReadMilliseconds(*State.Deadline, place.DeadlineMs))
+    throw EBaseError(kBadDeadline + *State.Deadline + kBadValueEnd);
+  if (State.From && !place.S2s) throw EBaseError(kFromAlone);
+  CheckLiteralFamily(State.Host, place.Families);
   return place;
 }
 
 // Where to connect: Host:Port as given, or with -srv: the targets of the
 // domain's SRV records, or the domain itself on the fallback port. Sets the
 // verdict and returns nothing when the records end the check.
-std::vector<TEndpoint> FindEndpoints(TFrontEnd& state, const TPlace& place, bool direct, const std::string& domain) {
-  if (!place.Srv) return {{state.Host, state.Port}};
-  const TService& service = place.S2s ? (direct ? kDirectServerService : kServerService)
-                                      : (direct ? kDirectClientService : kClientService);
+std::vector<TEndpoint> FindEndpoints(TFrontEnd& State, const TPlace& Place, bool DirectTls, const std::string& Domain) {
+  if (!Place.Srv) return {{State.Host, State.Port}};
+  const TService& service = Place.S2s ? (DirectTls ? kDirectServerService : kServerService)
+                                      : (DirectTls ? kDirectClientService : kClientService);
   std::random_device seed;
   std::mt19937 random(seed());
-  const TSrvPlan plan = PlanSrv(LookUpSrv(service.Name + domain), random);
+  const TSrvPlan plan = PlanSrv(LookUpSrv(service.Name + Domain), random);
   switch (plan.Kind) {
     case TSrvPlan::TKind::Targets: {
       std::vector<TEndpoint> endpoints;
@@ -170,15 +170,15 @@ std::vector<TEndpoint> FindEndpoints(TFrontEnd& state, const TPlace& place, bool
       return endpoints;
     }
     case TSrvPlan::TKind::Fallback:
-      return {{domain, state.Port != 0 ? state.Port : service.Port}};
+      return {{Domain, State.Port != 0 ? State.Port : service.Port}};
     case TSrvPlan::TKind::NotOffered:
-      state.VerdictText = kNotOffered;
+      State.VerdictText = kNotOffered;
       break;
     case TSrvPlan::TKind::Failed:
-      state.VerdictText = kSrvFailed + plan.Reason;
+      State.VerdictText = kSrvFailed + plan.Reason;
       break;
   }
-  state.Verdict = verdictBad;
+  State.Verdict = verdictBad;
   return {};
 }
 
@@ -243,45 +243,45 @@ std::string ReadPassFile(const std::string& Path) {
 
 // The login keys read into the settings of a login check, or the reason
 // the check cannot be made.
-TLoginSettings LoginSettingsFrom(const TFrontEnd& state) {
-  if (!state.User) throw EBaseError(kLoginKeysAlone);
-  const std::string& user = *state.User;
+TLoginSettings LoginSettingsFrom(const TFrontEnd& State) {
+  if (!State.User) throw EBaseError(kLoginKeysAlone);
+  const std::string& user = *State.User;
   const std::size_t at = user.find('@');
   const std::string local = user.substr(0, at);
   if (local.empty()) throw EBaseError(FillText(kEmptyLocalPart, {user}));
   if (user.find('/') != std::string::npos) throw EBaseError(FillText(kSlashInUser, {user}));
   TLoginSettings settings;
-  settings.Domain = state.Domain.empty() ? state.Host : state.Domain;
+  settings.Domain = State.Domain.empty() ? State.Host : State.Domain;
   if (at != std::string::npos) {
     const std::string domain = user.substr(at + 1);
     if (domain.empty()) throw EBaseError(FillText(kEmptyUserDomain, {user}));
-    if (!state.Domain.empty() && !SameDomain(domain, state.Domain))
-      throw EBaseError(FillText(kDomainsDiffer, {domain, state.Domain}));
-    settings.Domain = state.Domain.empty() ? domain : state.Domain;
+    if (!State.Domain.empty() && !SameDomain(domain, State.Domain))
+      throw EBaseError(FillText(kDomainsDiffer, {domain, State.Domain}));
+    settings.Domain = State.Domain.empty() ? domain : State.Domain;
   }
-  if (!state.Password && !state.PassFile) throw EBaseError(kNoPassword);
-  if (state.Password && state.PassFile) throw EBaseError(kTwoPasswords);
-  if (state.Auth) {
+  if (!State.Password && !State.PassFile) throw EBaseError(kNoPassword);
+  if (State.Password && State.PassFile) throw EBaseError(kTwoPasswords);
+  if (State.Auth) {
     settings.Mechanism = TLoginMechanism::Any;
     for (const TAuthValue& value : kAuthValues)
-      if (*state.Auth == value.Text) settings.Mechanism = value.Mechanism;
-    if (settings.Mechanism == TLoginMechanism::Any) throw EBaseError(FillText(kUnknownAuth, {*state.Auth}));
+      if (*State.Auth == value.Text) settings.Mechanism = value.Mechanism;
+    if (settings.Mechanism == TLoginMechanism::Any) throw EBaseError(FillText(kUnknownAuth, {*State.Auth}));
   }
   settings.UserName = ArgumentToUtf8(local);
-  settings.TimeoutMs = state.Timeout > 0 ? state.Timeout : kDefaultLoginTimeout;
+  settings.TimeoutMs = State.Timeout > 0 ? State.Timeout : kDefaultLoginTimeout;
   return settings;
 }
 
 // The TLS mode a login check uses: STARTTLS unless -tls: says otherwise.
-TLoginTls LoginTlsFrom(const TFrontEnd& state) {
-  if (!state.Tls) return TLoginTls::StartTls;
+TLoginTls LoginTlsFrom(const TFrontEnd& State) {
+  if (!State.Tls) return TLoginTls::StartTls;
   for (const TTlsValue& value : kTlsValues)
-    if (*state.Tls == value.Text) return value.Mode == TTlsMode::Direct ? TLoginTls::Direct : TLoginTls::StartTls;
-  throw EBaseError(kUnknownTlsMode + *state.Tls + kUnknownTlsModeEnd);
+    if (*State.Tls == value.Text) return value.Mode == TTlsMode::Direct ? TLoginTls::Direct : TLoginTls::StartTls;
+  throw EBaseError(kUnknownTlsMode + *State.Tls + kUnknownTlsModeEnd);
 }
 
-std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point started) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point Started) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Started).count();
 }
 
 // A login on the server-to-server port makes no sense: servers do not log in.
@@ -308,19 +308,19 @@ std::string WaitEndedByDeadline(const std::exception& Failure, const std::string
 // file, a library) leaves to the main sequence's guard as a check that
 // could not be made; what the server does is the result. Where the server
 // is and the one limit of the whole check work as for the probe.
-void RunLoginCheck(TFrontEnd& state) {
-  const TPlace place = ReadPlace(state);
+void RunLoginCheck(TFrontEnd& State) {
+  const TPlace place = ReadPlace(State);
   if (place.S2s) throw EBaseError(kLoginOnS2s);
   const TDeadline deadline(place.DeadlineMs);
-  TLoginSettings settings = LoginSettingsFrom(state);
-  settings.Tls = LoginTlsFrom(state);
-  if (state.CaFile && state.CaFile->empty()) throw EBaseError(kNoCaFile);
-  settings.Password = state.Password ? ArgumentToUtf8(*state.Password) : ReadPassFile(*state.PassFile);
-  state.Secrets.push_back(settings.Password);
-  TTlsContext context(state.CaFile.value_or(""));
+  TLoginSettings settings = LoginSettingsFrom(State);
+  settings.Tls = LoginTlsFrom(State);
+  if (State.CaFile && State.CaFile->empty()) throw EBaseError(kNoCaFile);
+  settings.Password = State.Password ? ArgumentToUtf8(*State.Password) : ReadPassFile(*State.PassFile);
+  State.Secrets.push_back(settings.Password);
+  TTlsContext context(State.CaFile.value_or(""));
   const std::string domain = settings.Domain;
-  const std::int32_t certDays = state.CertDays ? CertDaysOf(*state.CertDays) : 0;
-  const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, settings.Tls == TLoginTls::Direct, domain);
+  const std::int32_t certDays = State.CertDays ? CertDaysOf(*State.CertDays) : 0;
+  const std::vector<TEndpoint> endpoints = FindEndpoints(State, place, settings.Tls == TLoginTls::Direct, domain);
   if (endpoints.empty()) return;
   const std::int32_t timeout = settings.TimeoutMs;
   // Declared before the check, which talks over it until its Close.
@@ -337,8 +337,8 @@ void RunLoginCheck(TFrontEnd& state) {
   try {
     socket.ConnectToFirst(endpoints, place.Families, deadline, trail);
   } catch (const std::exception& failure) {
-    state.Verdict = verdictBad;
-    state.VerdictText = MessageOf(failure);
+    State.Verdict = verdictBad;
+    State.VerdictText = MessageOf(failure);
     return;
   }
   // The conversation, and after it the stream's close, get what is left of
@@ -349,15 +349,15 @@ void RunLoginCheck(TFrontEnd& state) {
   limitTime();
   try {
     check.Run(socket);
-    state.ElapsedMs = MillisecondsSince(started);
+    State.ElapsedMs = MillisecondsSince(started);
   } catch (const ECryptoError&) {
     check.Close();
     throw;
   } catch (const std::exception& failure) {
     check.Close();
-    state.Verdict = verdictBad;
+    State.Verdict = verdictBad;
     const std::string what = deadline.Over() ? WaitEndedByDeadline(failure, trail.Address) : "";
-    state.VerdictText = what.empty() ? MessageOf(failure) : EDeadlinePassed(deadline.TimeoutMs(), what).Message();
+    State.VerdictText = what.empty() ? MessageOf(failure) : EDeadlinePassed(deadline.TimeoutMs(), what).Message();
     return;
   }
   limitTime();
@@ -372,32 +372,32 @@ void RunLoginCheck(TFrontEnd& state) {
 // time that is off by an hour or negative. It covers Check alone; closing
 // the stream afterwards may wait for the server but is not part of it, and
 // neither is loading the TLS library before it.
-void RunCheck(TFrontEnd& state) {
-  if (state.User || state.Password || state.PassFile || state.Auth) return RunLoginCheck(state);
+void RunCheck(TFrontEnd& State) {
+  if (State.User || State.Password || State.PassFile || State.Auth) return RunLoginCheck(State);
   // The probe is released on every way out, a failure included, before the
   // failure reaches the main sequence's guard.
   auto probe = std::make_unique<TJabberSend>("", "");
-  const TPlace place = ReadPlace(state);
-  if (state.Timeout > 0) probe->ResponseTimeout = state.Timeout;
-  probe->Domain = state.Domain;
-  probe->Server = state.Host;
+  const TPlace place = ReadPlace(State);
+  if (State.Timeout > 0) probe->ResponseTimeout = State.Timeout;
+  probe->Domain = State.Domain;
+  probe->Server = State.Host;
   probe->Families = place.Families;
   probe->ServerToServer = place.S2s;
-  probe->From = state.From.value_or("");
+  probe->From = State.From.value_or("");
   // The one limit starts before the TLS library is loaded and the SRV
   // look-up is made: the monitoring host waits for those too.
   probe->Deadline = TDeadline(place.DeadlineMs);
-  ApplyTls(state, *probe);
-  const std::vector<TEndpoint> endpoints = FindEndpoints(state, place, probe->TlsMode == TTlsMode::Direct, probe->XmppDomain());
+  ApplyTls(State, *probe);
+  const std::vector<TEndpoint> endpoints = FindEndpoints(State, place, probe->TlsMode == TTlsMode::Direct, probe->XmppDomain());
   if (endpoints.empty()) return;
   const auto started = std::chrono::steady_clock::now();
-  probe->Check(state.Host, endpoints);
+  probe->Check(State.Host, endpoints);
   if (probe->Connected) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     probe->CloseSession();
-    state.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    State.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
   } else {
-    state.Verdict = verdictBad;
-    state.VerdictText = probe->LastError;
+    State.Verdict = verdictBad;
+    State.VerdictText = probe->LastError;
   }
 }

@@ -6,4 +6,4 @@
 // Checks the server named by Host and Port once and leaves the outcome in
 // the state: verdictAlive with ElapsedMs, or verdictBad with the probe's reason.
 // Failures outside the probe's own handling are left to the caller's guard.
-void RunCheck(TFrontEnd& state);
+void RunCheck(TFrontEnd& State);

@@ -11,11 +11,11 @@
 // is the first). Reading an argument may fail with an exception.
 struct TArguments {
   int Count = 0;
-  std::function<std::string(int index)> Read;
+  std::function<std::string(int Index)> Read;
 };
 
 // Arguments that are already at hand as a list.
-TArguments ArgumentsFrom(std::vector<std::string> list);
+TArguments ArgumentsFrom(std::vector<std::string> List);
 
 // Sets Host, Port, Timeout, Domain, the TLS keys and ShowUsage from the
 // arguments: a help switch as the whole first argument (or no argument at
@@ -23,4 +23,4 @@ TArguments ArgumentsFrom(std::vector<std::string> list);
 // may carry one key. Malformed values are no failure. Should reading fail,
 // ShowUsage is set, Verdict becomes verdictUnknown with the failure's
 // message, and no exception leaves.
-void ParseCommandLine(TFrontEnd& state, const TArguments& arguments);
+void ParseCommandLine(TFrontEnd& State, const TArguments& Arguments);

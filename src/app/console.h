@@ -9,7 +9,7 @@
 // The program's arguments after its own name. Where the platform hands
 // them over already split (argv), they are taken as they come; where it
 // hands over one raw line, the line is split by SplitCommandLine.
-std::vector<std::string> ProgramArguments(int argc, char* argv[]);
+std::vector<std::string> ProgramArguments(int Argc, char* Argv[]);
 
 // Readies standard output for writing: a reader that has gone away must
 // not end the process before it can set its exit code.
@@ -23,4 +23,4 @@ bool TerminalUsesUtf8();
 
 // Writes the bytes to standard output in full. A failure to write is
 // dropped: the program has no other place to report it.
-void WriteStdOut(std::string_view bytes);
+void WriteStdOut(std::string_view Bytes);

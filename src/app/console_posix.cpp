@@ -7,9 +7,9 @@
 #include <langinfo.h>
 #include <unistd.h>
 
-std::vector<std::string> ProgramArguments(int argc, char* argv[]) {
-  if (argc < 1) return {};
-  return std::vector<std::string>(argv + 1, argv + argc);
+std::vector<std::string> ProgramArguments(int Argc, char* Argv[]) {
+  if (Argc < 1) return {};
+  return std::vector<std::string>(Argv + 1, Argv + Argc);
 }
 
 void PrepareStdOut() { std::signal(SIGPIPE, SIG_IGN); }
@@ -30,11 +30,11 @@ bool TerminalUsesUtf8() {
   return utf8;
 }
 
-void WriteStdOut(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
+void WriteStdOut(std::string_view Bytes) {
+  while (!Bytes.empty()) {
+    const ssize_t written = write(STDOUT_FILENO, Bytes.data(), Bytes.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(written));
+    Bytes.remove_prefix(static_cast<size_t>(written));
   }
 }

@@ -25,13 +25,13 @@ bool StdOutIsTerminal() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) ==
 // box as it is: the bytes go out unchanged.
 bool TerminalUsesUtf8() { return false; }
 
-void WriteStdOut(std::string_view bytes) {
+void WriteStdOut(std::string_view Bytes) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+  while (!Bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(Bytes.size(), 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(out, bytes.data(), chunk, &written, nullptr) || written == 0) return;
-    bytes.remove_prefix(written);
+    if (!WriteFile(out, Bytes.data(), chunk, &written, nullptr) || written == 0) return;
+    Bytes.remove_prefix(written);
   }
 }

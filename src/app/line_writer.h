@@ -9,10 +9,10 @@ class TLineWriter {
   virtual ~TLineWriter() = default;
 
   // Writes one line of text.
-  virtual void WriteLine(std::string_view bytes) = 0;
+  virtual void WriteLine(std::string_view Bytes) = 0;
 
   // Writes one line of the banner's box, drawn in code page 437 bytes. A
   // writer may show the box characters in the reader's own character set;
   // by default they are written like any other line.
-  virtual void WriteBoxLine(std::string_view cp437) { WriteLine(cp437); }
+  virtual void WriteBoxLine(std::string_view Cp437) { WriteLine(Cp437); }
 };

@@ -16,25 +16,25 @@ constexpr std::string_view kUnknownPrefix = "ScriptRes:Unknown:";
 constexpr std::string_view kHostRequired = "XMPP Server name is required";
 constexpr std::string_view kPortRequired = "Port is required";
 
-void SetUnknown(TFrontEnd& state, std::string_view reason) {
-  state.Verdict = verdictUnknown;
-  state.VerdictText = reason;
+void SetUnknown(TFrontEnd& State, std::string_view ReasonText) {
+  State.Verdict = verdictUnknown;
+  State.VerdictText = ReasonText;
 }
 
 // Everything before the result line. Both settings are checked even when
 // the first is missing, so with neither given the port is what is reported.
 // With -srv: the port is the fallback's, which has a default.
-void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
-                           const TCheckRunner& run_check) {
-  ParseCommandLine(state, arguments);
-  if (state.ShowUsage) {
-    WriteBanner(out);
-    WriteUsage(out);
+void ParseValidateAndCheck(TFrontEnd& State, const TArguments& Arguments, TLineWriter& Out,
+                           const TCheckRunner& CheckRunner) {
+  ParseCommandLine(State, Arguments);
+  if (State.ShowUsage) {
+    WriteBanner(Out);
+    WriteUsage(Out);
   }
-  if (state.Host.empty()) SetUnknown(state, kHostRequired);
-  if (state.Port == 0 && !state.Srv) SetUnknown(state, kPortRequired);
-  if (state.Verdict != verdictAlive) return;
-  run_check(state);
+  if (State.Host.empty()) SetUnknown(State, kHostRequired);
+  if (State.Port == 0 && !State.Srv) SetUnknown(State, kPortRequired);
+  if (State.Verdict != verdictAlive) return;
+  CheckRunner(State);
 }
 
 // A reason is the server's text as much as ours (an error element, a chunk
@@ -42,15 +42,15 @@ void ParseValidateAndCheck(TFrontEnd& state, const TArguments& arguments, TLineW
 // break in it would end the result line early and let whatever follows pass
 // for a line of its own, a forged "ScriptRes:Host is alive" included. Every
 // run of CR and LF bytes becomes one space, so the reason stays on its line.
-bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+bool IsLineBreak(char Char) { return Char == '\r' || Char == '\n'; }
 
-std::string OnOneLine(const std::string& reason) {
+std::string OnOneLine(const std::string& ReasonText) {
   std::string line;
-  line.reserve(reason.size());
-  for (size_t i = 0; i < reason.size(); ++i) {
-    if (!IsLineBreak(reason[i])) {
-      line += reason[i];
-    } else if (i == 0 || !IsLineBreak(reason[i - 1])) {
+  line.reserve(ReasonText.size());
+  for (size_t i = 0; i < ReasonText.size(); ++i) {
+    if (!IsLineBreak(ReasonText[i])) {
+      line += ReasonText[i];
+    } else if (i == 0 || !IsLineBreak(ReasonText[i - 1])) {
       line += ' ';
     }
   }
@@ -62,44 +62,44 @@ std::string OnOneLine(const std::string& reason) {
 // Its line-broken forms are looked for too, after OnOneLine.
 constexpr std::string_view kRedacted = "***";
 
-std::string Redacted(std::string text, const std::vector<std::string>& secrets) {
-  for (const std::string& secret : secrets) {
+std::string Redacted(std::string Text, const std::vector<std::string>& Secrets) {
+  for (const std::string& secret : Secrets) {
     if (secret.empty()) continue;
-    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + kRedacted.size()))
-      text.replace(at, secret.size(), kRedacted);
+    for (size_t at = Text.find(secret); at != std::string::npos; at = Text.find(secret, at + kRedacted.size()))
+      Text.replace(at, secret.size(), kRedacted);
   }
-  return text;
+  return Text;
 }
 
-std::string Reason(const TFrontEnd& state) {
-  std::vector<std::string> secrets = state.Secrets;
-  if (state.Password) secrets.push_back(*state.Password);
+std::string Reason(const TFrontEnd& State) {
+  std::vector<std::string> secrets = State.Secrets;
+  if (State.Password) secrets.push_back(*State.Password);
   for (size_t i = 0, given = secrets.size(); i < given; ++i) secrets.push_back(OnOneLine(secrets[i]));
-  return Redacted(OnOneLine(Redacted(state.VerdictText, secrets)), secrets);
+  return Redacted(OnOneLine(Redacted(State.VerdictText, secrets)), secrets);
 }
 
 }  // namespace
 
-std::string ResultLine(const TFrontEnd& state) {
-  switch (state.Verdict) {
+std::string ResultLine(const TFrontEnd& State) {
+  switch (State.Verdict) {
     case verdictAlive:
-      return std::string(kAlivePrefix) + std::to_string(state.ElapsedMs) + std::string(kAliveSuffix);
+      return std::string(kAlivePrefix) + std::to_string(State.ElapsedMs) + std::string(kAliveSuffix);
     case verdictBad:
-      return std::string(kBadPrefix) + Reason(state);
+      return std::string(kBadPrefix) + Reason(State);
     default:
-      return std::string(kUnknownPrefix) + Reason(state);
+      return std::string(kUnknownPrefix) + Reason(State);
   }
 }
 
-int RunMainSequence(TFrontEnd& state, const TArguments& arguments, TLineWriter& out,
-                    const TCheckRunner& run_check) {
+int RunMainSequence(TFrontEnd& State, const TArguments& Arguments, TLineWriter& Out,
+                    const TCheckRunner& CheckRunner) {
   try {
-    ParseValidateAndCheck(state, arguments, out, run_check);
+    ParseValidateAndCheck(State, Arguments, Out, CheckRunner);
   } catch (const std::exception& failure) {
     // The program's own failures and what the standard library throws
     // (exhausted memory, say) count the same.
-    SetUnknown(state, MessageOf(failure));
+    SetUnknown(State, MessageOf(failure));
   }
-  out.WriteLine(ResultLine(state));
-  return state.Verdict;
+  Out.WriteLine(ResultLine(State));
+  return State.Verdict;
 }

@@ -12,4 +12,4 @@
 // themselves are dropped, so "-host:a b" and -host:"a b" give the same
 // argument. There is no escape character. An empty pair of quotes between
 // arguments gives no argument. A zero byte ends the line.
-std::vector<std::string> SplitCommandLine(std::string_view line);
+std::vector<std::string> SplitCommandLine(std::string_view Line);

@@ -26,9 +26,9 @@ constexpr TBoxCharacter kBoxCharacters[] = {
 
 }  // namespace
 
-std::string Cp437BoxToUtf8(std::string_view cp437) {
+std::string Cp437BoxToUtf8(std::string_view Cp437) {
   std::string utf8;
-  for (char c : cp437) {
+  for (char c : Cp437) {
     std::string_view converted(&c, 1);
     for (const TBoxCharacter& box : kBoxCharacters)
       if (static_cast<unsigned char>(c) == box.Cp437) converted = box.Utf8;
@@ -37,8 +37,8 @@ std::string Cp437BoxToUtf8(std::string_view cp437) {
   return utf8;
 }
 
-TStdOutput::TStdOutput(bool to_terminal, bool utf8_terminal, TWrite write)
-    : FToTerminal(to_terminal), FUtf8Terminal(to_terminal && utf8_terminal), FWrite(std::move(write)) {}
+TStdOutput::TStdOutput(bool ToTerminal, bool Utf8Terminal, TWrite Write)
+    : FToTerminal(ToTerminal), FUtf8Terminal(ToTerminal && Utf8Terminal), FWrite(std::move(Write)) {}
 
 TStdOutput::~TStdOutput() {
   try {
@@ -48,22 +48,22 @@ TStdOutput::~TStdOutput() {
   }
 }
 
-void TStdOutput::WriteLine(std::string_view bytes) {
+void TStdOutput::WriteLine(std::string_view Bytes) {
   if (FToTerminal) {
-    std::string line(bytes);
+    std::string line(Bytes);
     line += kLineEnd;
     FWrite(line);
     return;
   }
-  FPending += bytes;
+  FPending += Bytes;
   FPending += kLineEnd;
 }
 
-void TStdOutput::WriteBoxLine(std::string_view cp437) {
+void TStdOutput::WriteBoxLine(std::string_view Cp437) {
   if (FUtf8Terminal)
-    WriteLine(Cp437BoxToUtf8(cp437));
+    WriteLine(Cp437BoxToUtf8(Cp437));
   else
-    WriteLine(cp437);
+    WriteLine(Cp437);
 }
 
 void TStdOutput::Flush() {

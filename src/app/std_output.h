@@ -15,15 +15,15 @@
 // their bytes.
 class TStdOutput : public TLineWriter {
  public:
-  using TWrite = std::function<void(std::string_view bytes)>;
+  using TWrite = std::function<void(std::string_view Bytes)>;
 
-  TStdOutput(bool to_terminal, bool utf8_terminal, TWrite write);
+  TStdOutput(bool ToTerminal, bool Utf8Terminal, TWrite Write);
   ~TStdOutput() override;
   TStdOutput(const TStdOutput&) = delete;
   TStdOutput& operator=(const TStdOutput&) = delete;
 
-  void WriteLine(std::string_view bytes) override;
-  void WriteBoxLine(std::string_view cp437) override;
+  void WriteLine(std::string_view Bytes) override;
+  void WriteBoxLine(std::string_view Cp437) override;
 
   // Writes out whatever is kept. Call it before the process ends.
   void Flush();
@@ -39,4 +39,4 @@ class TStdOutput : public TLineWriter {
 TStdOutput& ProcessStdOutput();
 
 // The banner's code page 437 box characters in UTF-8; other bytes unchanged.
-std::string Cp437BoxToUtf8(std::string_view cp437);
+std::string Cp437BoxToUtf8(std::string_view Cp437);

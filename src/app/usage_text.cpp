@@ -54,22 +54,22 @@ constexpr bool CellsFit() {
 static_assert(CellsFit(), "a banner cell is wider than its column");
 
 // A top or bottom edge: its corners and the run of horizontals between them.
-std::string EdgeLine(char left, std::string_view after_left, char horizontal, char right) {
-  std::string line(1, left);
-  line += after_left;
-  line.append(kBoxWidth - 2 - after_left.size(), horizontal);
-  line += right;
+std::string EdgeLine(char Left, std::string_view AfterLeft, char Horizontal, char Right) {
+  std::string line(1, Left);
+  line += AfterLeft;
+  line.append(kBoxWidth - 2 - AfterLeft.size(), Horizontal);
+  line += Right;
   return line;
 }
 
 // An inner line: three cells filled with spaces to their widths, between
 // single bars and a double right edge.
-std::string CellLine(const std::string_view (&cells)[3]) {
+std::string CellLine(const std::string_view (&Cells)[3]) {
   std::string line;
   for (size_t cell = 0; cell < 3; ++cell) {
     line += kSingleVertical;
-    line += cells[cell];
-    line.append(kCellWidths[cell] - cells[cell].size(), ' ');
+    line += Cells[cell];
+    line.append(kCellWidths[cell] - Cells[cell].size(), ' ');
   }
   line += kDoubleVertical;
   return line;
@@ -77,17 +77,17 @@ std::string CellLine(const std::string_view (&cells)[3]) {
 
 }  // namespace
 
-void WriteBanner(TLineWriter& out) {
+void WriteBanner(TLineWriter& Out) {
   const char top_mark[] = {kSingleHorizontal, kSmallSquare, kSmallSquare, kSmallSquare};
-  out.WriteBoxLine(EdgeLine(kTopLeft, std::string_view(top_mark, sizeof top_mark),
+  Out.WriteBoxLine(EdgeLine(kTopLeft, std::string_view(top_mark, sizeof top_mark),
                             kSingleHorizontal, kTopRight));
-  out.WriteBoxLine(CellLine(kBoxCells[0]));
-  out.WriteBoxLine(CellLine(kBoxCells[1]));
-  out.WriteBoxLine(EdgeLine(kBottomLeft, "", kDoubleHorizontal, kBottomRight));
-  out.WriteLine(kPurpose);
-  out.WriteLine("");
+  Out.WriteBoxLine(CellLine(kBoxCells[0]));
+  Out.WriteBoxLine(CellLine(kBoxCells[1]));
+  Out.WriteBoxLine(EdgeLine(kBottomLeft, "", kDoubleHorizontal, kBottomRight));
+  Out.WriteLine(kPurpose);
+  Out.WriteLine("");
 }
 
-void WriteUsage(TLineWriter& out) {
-  for (std::string_view line : kUsage) out.WriteLine(line);
+void WriteUsage(TLineWriter& Out) {
+  for (std::string_view line : kUsage) Out.WriteLine(line);
 }

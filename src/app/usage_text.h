@@ -6,7 +6,7 @@
 #include "app/line_writer.h"
 
 // Writes the six lines of the banner.
-void WriteBanner(TLineWriter& out);
+void WriteBanner(TLineWriter& Out);
 
 // Writes the eleven lines of the usage text.
-void WriteUsage(TLineWriter& out);
+void WriteUsage(TLineWriter& Out);

@@ -9,7 +9,7 @@
 
 class EBaseError : public std::runtime_error {
  public:
-  explicit EBaseError(const std::string& message) : std::runtime_error(message), FMessage(message) {}
+  explicit EBaseError(const std::string& Text) : std::runtime_error(Text), FMessage(Text) {}
 
   // The whole message. It can carry a server's text, zero bytes included,
   // which what() would end at.
@@ -20,7 +20,7 @@ class EBaseError : public std::runtime_error {
 };
 
 // The message of any exception a caller keeps instead of passing it on.
-inline std::string MessageOf(const std::exception& failure) {
-  if (const auto* own = dynamic_cast<const EBaseError*>(&failure)) return own->Message();
-  return failure.what();
+inline std::string MessageOf(const std::exception& Failure) {
+  if (const auto* own = dynamic_cast<const EBaseError*>(&Failure)) return own->Message();
+  return Failure.what();
 }

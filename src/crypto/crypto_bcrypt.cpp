@@ -25,25 +25,25 @@ std::string Fill(const char* Text, const std::string& First, const std::string& 
   return result;
 }
 
-void Check(NTSTATUS status, const char* call) {
-  if (BCRYPT_SUCCESS(status)) return;
+void Check(NTSTATUS Status, const char* Call) {
+  if (BCRYPT_SUCCESS(Status)) return;
   char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
-  throw ECryptoError(Fill(kCallFailed, call, code));
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(Status));
+  throw ECryptoError(Fill(kCallFailed, Call, code));
 }
 
-ULONG Length(std::size_t size, const char* call) {
-  if (size > ULONG_MAX) throw ECryptoError(Fill(kTooLarge, call));
-  return static_cast<ULONG>(size);
+ULONG Length(std::size_t Size, const char* Call) {
+  if (Size > ULONG_MAX) throw ECryptoError(Fill(kTooLarge, Call));
+  return static_cast<ULONG>(Size);
 }
 
 // BCrypt takes its input through non-const pointers without writing to it.
-PUCHAR Bytes(std::string_view text) {
+PUCHAR Bytes(std::string_view Text) {
   static UCHAR nothing = 0;
-  return text.empty() ? &nothing : reinterpret_cast<PUCHAR>(const_cast<char*>(text.data()));
+  return Text.empty() ? &nothing : reinterpret_cast<PUCHAR>(const_cast<char*>(Text.data()));
 }
 
-PUCHAR Bytes(std::string& buffer) { return reinterpret_cast<PUCHAR>(buffer.data()); }
+PUCHAR Bytes(std::string& Buffer) { return reinterpret_cast<PUCHAR>(Buffer.data()); }
 
 // The algorithm providers, opened on first use and kept for the life of the
 // process (opening one costs far more than a hash): one for plain digests

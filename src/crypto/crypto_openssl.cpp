@@ -67,12 +67,12 @@ const TLibCrypto& LibCrypto() {
 
 // A failed call, with the reason of the oldest error queued, which is
 // usually the cause; the queue is emptied.
-[[noreturn]] void Fail(const TLibCrypto& crypto, const char* call) {
-  const unsigned long error = crypto.ERR_get_error();
-  crypto.ERR_clear_error();
+[[noreturn]] void Fail(const TLibCrypto& Crypto, const char* Call) {
+  const unsigned long error = Crypto.ERR_get_error();
+  Crypto.ERR_clear_error();
   std::string reason = kNoReason;
   if (error != 0) {
-    const char* text = crypto.ERR_reason_error_string(error);
+    const char* text = Crypto.ERR_reason_error_string(error);
     if (text) {
       reason = text;
       // OpenSSL's reasons are written in lower case; ours are sentences.
@@ -83,29 +83,29 @@ const TLibCrypto& LibCrypto() {
       reason = code;
     }
   }
-  throw ECryptoError(Fill(kCallFailed, call) + reason);
+  throw ECryptoError(Fill(kCallFailed, Call) + reason);
 }
 
 // OpenSSL takes many lengths as int.
-int IntLength(std::size_t size, const char* call) {
-  if (size > static_cast<std::size_t>(INT_MAX)) throw ECryptoError(Fill(kTooLarge, call));
-  return static_cast<int>(size);
+int IntLength(std::size_t Size, const char* Call) {
+  if (Size > static_cast<std::size_t>(INT_MAX)) throw ECryptoError(Fill(kTooLarge, Call));
+  return static_cast<int>(Size);
 }
 
-const EVP_MD* Method(const TLibCrypto& crypto, THashKind Kind) {
-  const EVP_MD* method = Kind == THashKind::Sha1 ? crypto.EVP_sha1() : crypto.EVP_sha256();
-  if (!method) Fail(crypto, Kind == THashKind::Sha1 ? "EVP_sha1" : "EVP_sha256");
+const EVP_MD* Method(const TLibCrypto& Crypto, THashKind Kind) {
+  const EVP_MD* method = Kind == THashKind::Sha1 ? Crypto.EVP_sha1() : Crypto.EVP_sha256();
+  if (!method) Fail(Crypto, Kind == THashKind::Sha1 ? "EVP_sha1" : "EVP_sha256");
   return method;
 }
 
 // A valid pointer for a buffer that may be empty: OpenSSL reads a null key
 // as "no key given" rather than as a key of zero bytes.
-const unsigned char* Bytes(std::string_view text) {
+const unsigned char* Bytes(std::string_view Text) {
   static const unsigned char kNothing = 0;
-  return text.empty() ? &kNothing : reinterpret_cast<const unsigned char*>(text.data());
+  return Text.empty() ? &kNothing : reinterpret_cast<const unsigned char*>(Text.data());
 }
 
-unsigned char* Bytes(std::string& buffer) { return reinterpret_cast<unsigned char*>(buffer.data()); }
+unsigned char* Bytes(std::string& Buffer) { return reinterpret_cast<unsigned char*>(Buffer.data()); }
 
 }  // namespace
 

@@ -10,12 +10,12 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char Char) { return Char >= 'A' && Char <= 'Z' ? static_cast<char>(Char - 'A' + 'a') : Char; }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
+bool SameText(std::string_view Left, std::string_view Right) {
+  if (Left.size() != Right.size()) return false;
+  for (std::size_t i = 0; i < Left.size(); ++i)
+    if (Lower(Left[i]) != Lower(Right[i])) return false;
   return true;
 }
 

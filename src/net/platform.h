@@ -33,7 +33,7 @@ void CleanUp();
 int LastError();
 // The system's own, untrimmed text for an error number; false when the
 // system has no text for it.
-bool RawErrorText(int number, std::string& text);
+bool RawErrorText(int Number, std::string& Text);
 
 // True on the operating-system family whose timed connect is finished with
 // WaitConnect; the others use a plain Wait for writability. Asked once.
@@ -50,16 +50,16 @@ struct Address {
   bool operator==(const Address&) const = default;
 };
 // The IPv4 address of DottedAddress's result.
-inline Address V4Address(std::uint32_t networkOrder) {
+inline Address V4Address(std::uint32_t NetworkOrder) {
   Address address;
-  std::memcpy(address.bytes.data(), &networkOrder, sizeof networkOrder);
+  std::memcpy(address.bytes.data(), &NetworkOrder, sizeof NetworkOrder);
   return address;
 }
 
 // A new socket of the given type and address family, or kInvalidSocket.
-SocketHandle OpenSocket(int socketType, Family family);
+SocketHandle OpenSocket(int SocketType, Family AddressFamily);
 // 0 or kSocketError.
-int CloseSocket(SocketHandle s);
+int CloseSocket(SocketHandle Socket);
 
 // A failed look-up: the resolver's number and, where the resolver numbers its
 // failures apart from the system's errors, its own description. An empty
@@ -69,45 +69,45 @@ struct ResolveFailure {
   std::string description;
 };
 // The host as a dotted IPv4 address (inet_addr), or kAddressNone.
-std::uint32_t DottedAddress(const std::string& host);
+std::uint32_t DottedAddress(const std::string& Host);
 // What LookUpHost accepts: any host, by the system's name services; or only
 // an IPv6 address written out (a zone allowed), which asks no one and fails
 // as for an unknown name otherwise.
 enum class LookUp { Name, Ipv6Literal };
 // Every IPv4 and IPv6 address of a host, in the resolver's order. On failure
-// fills `failure` and returns false.
-bool LookUpHost(const std::string& host, LookUp what, std::vector<Address>& addresses, ResolveFailure& failure);
+// fills `Failure` and returns false.
+bool LookUpHost(const std::string& Host, LookUp What, std::vector<Address>& Addresses, ResolveFailure& Failure);
 
-// connect() to address:port; 0 or kSocketError.
-int Connect(SocketHandle s, const Address& address, std::uint16_t port);
+// connect() to Target:Port; 0 or kSocketError.
+int Connect(SocketHandle Socket, const Address& Target, std::uint16_t Port);
 // connect() on a non-blocking socket: 0 when the attempt is under way (or
 // already done), kSocketError when it failed at once.
-int StartConnect(SocketHandle s, const Address& address, std::uint16_t port);
+int StartConnect(SocketHandle Socket, const Address& Target, std::uint16_t Port);
 // Switches non-blocking mode on or off; 0 or kSocketError.
-int SetNonBlocking(SocketHandle s, bool on);
+int SetNonBlocking(SocketHandle Socket, bool On);
 
 enum class WaitFor { Read, Write };
 // Waits until the socket is readable or writable: 1 ready, 0 time-out,
-// kSocketError on failure. timeoutMs 0 waits without limit; a negative value
+// kSocketError on failure. TimeoutMs 0 waits without limit; a negative value
 // polls once; anything else is a limit in milliseconds.
-int Wait(SocketHandle s, WaitFor what, int timeoutMs);
+int Wait(SocketHandle Socket, WaitFor What, int TimeoutMs);
 // Waits for a non-blocking connect to finish (the NT-family way): 1 connected,
 // 0 time-out, kSocketError when the wait or the attempt failed, with the
-// number of what failed in `error` (it may be 0 when the system gives none).
-int WaitConnect(SocketHandle s, int timeoutMs, int& error);
+// number of what failed in `Error` (it may be 0 when the system gives none).
+int WaitConnect(SocketHandle Socket, int TimeoutMs, int& Error);
 
 // One send() that never raises a signal: bytes sent or kSocketError.
-int Send(SocketHandle s, const void* data, int length);
+int Send(SocketHandle Socket, const void* Data, int Length);
 // One recv(): bytes received, 0 when the peer has closed, or kSocketError.
-int Receive(SocketHandle s, void* buffer, int length);
+int Receive(SocketHandle Socket, void* Buffer, int Length);
 // As Receive, but the bytes stay queued for the next Receive.
-int Peek(SocketHandle s, void* buffer, int length);
+int Peek(SocketHandle Socket, void* Buffer, int Length);
 
 // Asks the system to acknowledge what arrives next at once instead of
 // delaying the acknowledgement. A server that writes twice in a row holds
 // its second write until the first is acknowledged, as a TLS server does
 // with its session tickets and then its answer. Best effort; some systems
 // need it again before every receive.
-void AcknowledgeAtOnce(SocketHandle s);
+void AcknowledgeAtOnce(SocketHandle Socket);
 
 }  // namespace netplatform

@@ -16,26 +16,26 @@ namespace netplatform {
 // The system's own handle of a socket: a SOCKET on Windows, a file
 // descriptor elsewhere.
 using TNativeSocket = decltype(socket(0, 0, 0));
-inline TNativeSocket Native(SocketHandle s) { return static_cast<TNativeSocket>(s); }
+inline TNativeSocket Native(SocketHandle Socket) { return static_cast<TNativeSocket>(Socket); }
 
-// The socket address of address:port, ready for connect().
+// The socket address of Target:Port, ready for connect().
 struct TSocketAddress {
   sockaddr_storage storage{};
   socklen_t length = 0;
 
-  TSocketAddress(const Address& address, std::uint16_t port) {
-    if (address.family == Family::V6) {
+  TSocketAddress(const Address& Target, std::uint16_t Port) {
+    if (Target.family == Family::V6) {
       auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
       v6->sin6_family = AF_INET6;
-      v6->sin6_port = htons(port);
-      std::memcpy(&v6->sin6_addr, address.bytes.data(), 16);
-      v6->sin6_scope_id = address.zone;
+      v6->sin6_port = htons(Port);
+      std::memcpy(&v6->sin6_addr, Target.bytes.data(), 16);
+      v6->sin6_scope_id = Target.zone;
       length = sizeof *v6;
     } else {
       auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
       v4->sin_family = AF_INET;
-      v4->sin_port = htons(port);
-      std::memcpy(&v4->sin_addr, address.bytes.data(), 4);
+      v4->sin_port = htons(Port);
+      std::memcpy(&v4->sin_addr, Target.bytes.data(), 4);
       length = sizeof *v4;
     }
   }
@@ -44,45 +44,45 @@ struct TSocketAddress {
 
 // The address in a resolver's record; false for a family other than IPv4
 // and IPv6.
-inline bool ToAddress(const sockaddr* from, Address& address) {
-  if (from == nullptr) return false;
-  address = Address{};
-  if (from->sa_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(from);
-    address.family = Family::V6;
-    std::memcpy(address.bytes.data(), &v6->sin6_addr, 16);
-    address.zone = v6->sin6_scope_id;
+inline bool ToAddress(const sockaddr* From, Address& Result) {
+  if (From == nullptr) return false;
+  Result = Address{};
+  if (From->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(From);
+    Result.family = Family::V6;
+    std::memcpy(Result.bytes.data(), &v6->sin6_addr, 16);
+    Result.zone = v6->sin6_scope_id;
     return true;
   }
-  if (from->sa_family == AF_INET) {
-    std::memcpy(address.bytes.data(), &reinterpret_cast<const sockaddr_in*>(from)->sin_addr, 4);
+  if (From->sa_family == AF_INET) {
+    std::memcpy(Result.bytes.data(), &reinterpret_cast<const sockaddr_in*>(From)->sin_addr, 4);
     return true;
   }
   return false;
 }
 
-// getaddrinfo for LookUpHost: every IPv4 and IPv6 address it gives for host,
-// in its order. Returns its result, or noAddress when it gave none of them.
+// getaddrinfo for LookUpHost: every IPv4 and IPv6 address it gives for Host,
+// in its order. Returns its result, or NoAddress when it gave none of them.
 // Text that is no IPv6 address, whatever else it holds (an IPv4 address,
-// say), is a name no one has: an IPv6 literal that fails gives unknownName.
-inline int GetAddresses(const std::string& host, LookUp what, std::vector<Address>& addresses, int noAddress,
-                        int unknownName) {
+// say), is a name no one has: an IPv6 literal that fails gives UnknownName.
+inline int GetAddresses(const std::string& Host, LookUp What, std::vector<Address>& Addresses, int NoAddress,
+                        int UnknownName) {
   addrinfo hints{};
-  hints.ai_family = what == LookUp::Name ? AF_UNSPEC : AF_INET6;
+  hints.ai_family = What == LookUp::Name ? AF_UNSPEC : AF_INET6;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = what == LookUp::Name ? 0 : AI_NUMERICHOST;
+  hints.ai_flags = What == LookUp::Name ? 0 : AI_NUMERICHOST;
   addrinfo* found = nullptr;
-  addresses.clear();
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  Addresses.clear();
+  int rc = getaddrinfo(Host.c_str(), nullptr, &hints, &found);
   if (rc == 0) {
     for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
       Address address;
-      if (ToAddress(entry->ai_addr, address)) addresses.push_back(address);
+      if (ToAddress(entry->ai_addr, address)) Addresses.push_back(address);
     }
     freeaddrinfo(found);
-    if (addresses.empty()) rc = noAddress;
+    if (Addresses.empty()) rc = NoAddress;
   }
-  return rc != 0 && what == LookUp::Ipv6Literal ? unknownName : rc;
+  return rc != 0 && What == LookUp::Ipv6Literal ? UnknownName : rc;
 }
 
 }  // namespace netplatform

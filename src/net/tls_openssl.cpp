@@ -107,18 +107,18 @@ const TOpenSsl& OpenSsl() {
 }
 
 // OpenSSL's reasons are written in lower case; ours are sentences.
-std::string Sentence(std::string text) {
-  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
-  return text;
+std::string Sentence(std::string Reason) {
+  if (!Reason.empty() && Reason[0] >= 'a' && Reason[0] <= 'z') Reason[0] = static_cast<char>(Reason[0] - 'a' + 'A');
+  return Reason;
 }
 
 // The reason of the oldest error queued, which is usually the cause; the
 // queue is emptied.
-std::string ErrorReason(const TOpenSsl& ssl) {
-  const unsigned long error = ssl.ERR_get_error();
-  ssl.ERR_clear_error();
+std::string ErrorReason(const TOpenSsl& Ssl) {
+  const unsigned long error = Ssl.ERR_get_error();
+  Ssl.ERR_clear_error();
   if (error == 0) return TlsReasonText(TTlsReason::NoLibraryReason);
-  const char* reason = ssl.ERR_reason_error_string(error);
+  const char* reason = Ssl.ERR_reason_error_string(error);
   if (reason) return Sentence(reason);
   char code[32];
   std::snprintf(code, sizeof code, "error %08lX", error);
@@ -128,38 +128,38 @@ std::string ErrorReason(const TOpenSsl& ssl) {
 // The chain is judged without the server certificate's own validity dates:
 // the verdict on those comes later, with the date, from CheckCertificate.
 // Any other problem stops the verification and stays its result.
-int VerifyCallback(int ok, X509_STORE_CTX* store) {
+int VerifyCallback(int Ok, X509_STORE_CTX* Store) {
   const TOpenSsl& ssl = *g_openSsl;
-  if (ok) return ok;
-  const int error = ssl.X509_STORE_CTX_get_error(store);
-  if (ssl.X509_STORE_CTX_get_error_depth(store) == 0 &&
+  if (Ok) return Ok;
+  const int error = ssl.X509_STORE_CTX_get_error(Store);
+  if (ssl.X509_STORE_CTX_get_error_depth(Store) == 0 &&
       (error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID)) {
-    ssl.X509_STORE_CTX_set_error(store, X509_V_OK);
+    ssl.X509_STORE_CTX_set_error(Store, X509_V_OK);
     return 1;
   }
-  return ok;
+  return Ok;
 }
 
-std::string Text(const TOpenSsl& ssl, const ASN1_STRING* text) {
-  const unsigned char* data = ssl.ASN1_STRING_get0_data(text);
-  const int length = ssl.ASN1_STRING_length(text);
+std::string Text(const TOpenSsl& Ssl, const ASN1_STRING* String) {
+  const unsigned char* data = Ssl.ASN1_STRING_get0_data(String);
+  const int length = Ssl.ASN1_STRING_length(String);
   if (!data || length <= 0) return {};
   return std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
 }
 
-std::int64_t Seconds(const TOpenSsl& ssl, const ASN1_TIME* time) {
+std::int64_t Seconds(const TOpenSsl& Ssl, const ASN1_TIME* Time) {
   std::tm t{};
-  if (!time || ssl.ASN1_TIME_to_tm(time, &t) != 1) return 0;
+  if (!Time || Ssl.ASN1_TIME_to_tm(Time, &t) != 1) return 0;
   return UtcSeconds(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
-void ReadNames(const TOpenSsl& ssl, X509* certificate, TPeerCertificate& facts) {
-  const int at = ssl.X509_get_ext_by_NID(certificate, NID_subject_alt_name, -1);
-  facts.HasSubjectAltName = at >= 0;
-  if (at >= 0) ReadSubjectAltName(Text(ssl, ssl.X509_EXTENSION_get_data(ssl.X509_get_ext(certificate, at))), facts);
-  X509_NAME* subject = ssl.X509_get_subject_name(certificate);
-  const int first = subject ? ssl.X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
-  if (first >= 0) facts.CommonName = Text(ssl, ssl.X509_NAME_ENTRY_get_data(ssl.X509_NAME_get_entry(subject, first)));
+void ReadNames(const TOpenSsl& Ssl, X509* Certificate, TPeerCertificate& Facts) {
+  const int at = Ssl.X509_get_ext_by_NID(Certificate, NID_subject_alt_name, -1);
+  Facts.HasSubjectAltName = at >= 0;
+  if (at >= 0) ReadSubjectAltName(Text(Ssl, Ssl.X509_EXTENSION_get_data(Ssl.X509_get_ext(Certificate, at))), Facts);
+  X509_NAME* subject = Ssl.X509_get_subject_name(Certificate);
+  const int first = subject ? Ssl.X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
+  if (first >= 0) Facts.CommonName = Text(Ssl, Ssl.X509_NAME_ENTRY_get_data(Ssl.X509_NAME_get_entry(subject, first)));
 }
 
 }  // namespace
@@ -184,7 +184,7 @@ struct TTlsContext::TImpl {
     if (loaded != 1) throw ETlsError(tlsErrLibrary, {ErrorReason(Ssl)});
   }
 
-  explicit TImpl(const TOpenSsl& ssl) : Ssl(ssl) {}
+  explicit TImpl(const TOpenSsl& Library) : Ssl(Library) {}
   ~TImpl() {
     if (Context) Ssl.SSL_CTX_free(Context);
   }
@@ -227,7 +227,8 @@ struct TTlsSession::TImpl {
   BIO* In = nullptr;   // received bytes for the library to read
   BIO* Out = nullptr;  // bytes the library has written for the server
 
-  explicit TImpl(std::shared_ptr<TTlsContext::TImpl> context) : Ssl(context->Ssl), Context(std::move(context)) {}
+  explicit TImpl(std::shared_ptr<TTlsContext::TImpl> SharedContext)
+      : Ssl(SharedContext->Ssl), Context(std::move(SharedContext)) {}
   ~TImpl() {
     if (Session) Ssl.SSL_free(Session);  // frees both buffers with it
   }

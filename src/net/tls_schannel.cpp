@@ -35,45 +35,45 @@ constexpr DWORD kOldProtocols =
 
 // The system's text for a status or HRESULT, or its number in hexadecimal,
 // the way such codes are looked up.
-std::string StatusText(long status) {
+std::string StatusText(long Status) {
   std::string text;
-  if (netplatform::RawErrorText(static_cast<int>(status), text)) {
+  if (netplatform::RawErrorText(static_cast<int>(Status), text)) {
     text = TrimControlChars(text);
     if (!text.empty()) return text;
   }
   char number[32];
-  std::snprintf(number, sizeof number, "Error 0x%08lX", static_cast<unsigned long>(status));
+  std::snprintf(number, sizeof number, "Error 0x%08lX", static_cast<unsigned long>(Status));
   return number;
 }
 
-std::int64_t Seconds(const FILETIME& time) {
-  const std::int64_t ticks = (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+std::int64_t Seconds(const FILETIME& Time) {
+  const std::int64_t ticks = (static_cast<std::int64_t>(Time.dwHighDateTime) << 32) | Time.dwLowDateTime;
   // FILETIME counts 100 ns from 1601-01-01; 11644473600 s lie between that and 1970.
   return ticks / 10000000 - 11644473600LL;
 }
 
-void ReadNames(PCCERT_CONTEXT certificate, TPeerCertificate& facts) {
-  const CERT_INFO* info = certificate->pCertInfo;
+void ReadNames(PCCERT_CONTEXT Certificate, TPeerCertificate& Facts) {
+  const CERT_INFO* info = Certificate->pCertInfo;
   const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-  facts.HasSubjectAltName = extension != nullptr;
+  Facts.HasSubjectAltName = extension != nullptr;
   if (extension)
     ReadSubjectAltName(
-        std::string_view(reinterpret_cast<const char*>(extension->Value.pbData), extension->Value.cbData), facts);
+        std::string_view(reinterpret_cast<const char*>(extension->Value.pbData), extension->Value.cbData), Facts);
   char name[256];
   const DWORD length =
-      CertGetNameStringA(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
-  if (length > 1) facts.CommonName.assign(name, length - 1);
+      CertGetNameStringA(Certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
+  if (length > 1) Facts.CommonName.assign(name, length - 1);
 }
 
 // The program's own words for the first problem of a chain's status bits:
 // not every system has texts for the codes the policy would give.
-TTlsReason ChainProblem(DWORD status) {
-  if (status & CERT_TRUST_IS_PARTIAL_CHAIN) return TTlsReason::UnknownIssuer;
-  if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return TTlsReason::UntrustedRoot;
-  if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return TTlsReason::BadSignature;
-  if (status & CERT_TRUST_IS_REVOKED) return TTlsReason::Revoked;
-  if (status & CERT_TRUST_IS_NOT_TIME_VALID) return TTlsReason::IssuerNotValidNow;
-  if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return TTlsReason::WrongUsage;
+TTlsReason ChainProblem(DWORD Status) {
+  if (Status & CERT_TRUST_IS_PARTIAL_CHAIN) return TTlsReason::UnknownIssuer;
+  if (Status & CERT_TRUST_IS_UNTRUSTED_ROOT) return TTlsReason::UntrustedRoot;
+  if (Status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return TTlsReason::BadSignature;
+  if (Status & CERT_TRUST_IS_REVOKED) return TTlsReason::Revoked;
+  if (Status & CERT_TRUST_IS_NOT_TIME_VALID) return TTlsReason::IssuerNotValidNow;
+  if (Status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return TTlsReason::WrongUsage;
   return TTlsReason::BadChain;
 }
 

@@ -9,12 +9,12 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The value of a character of the alphabet, or -1.
-int Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
+int Value(char Char) {
+  if (Char >= 'A' && Char <= 'Z') return Char - 'A';
+  if (Char >= 'a' && Char <= 'z') return Char - 'a' + 26;
+  if (Char >= '0' && Char <= '9') return Char - '0' + 52;
+  if (Char == '+') return 62;
+  if (Char == '/') return 63;
   return -1;
 }
 

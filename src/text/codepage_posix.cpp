@@ -7,8 +7,8 @@ namespace {
 
 constexpr char DefaultChar = '?';
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t CodeUnit) { return CodeUnit >= 0xD800 && CodeUnit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t CodeUnit) { return CodeUnit >= 0xDC00 && CodeUnit <= 0xDFFF; }
 
 }  // namespace
 

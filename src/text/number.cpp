@@ -12,35 +12,35 @@ struct TNumberDigits {
   bool Negative = false;
 };
 
-TNumberDigits FindDigits(std::string_view text) {
+TNumberDigits FindDigits(std::string_view Text) {
   // Spaces only, not the blanks and control bytes a trim drops: a tab or a
   // line break before the digits makes a value no number.
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  if (text.starts_with("0x") || text.starts_with("0X"))
-    return {text.substr(2), 16, false};
-  if (!text.empty() && (text.front() == '$' || text.front() == 'x' || text.front() == 'X'))
-    return {text.substr(1), 16, false};
+  while (!Text.empty() && Text.front() == ' ')
+    Text.remove_prefix(1);
+  if (Text.starts_with("0x") || Text.starts_with("0X"))
+    return {Text.substr(2), 16, false};
+  if (!Text.empty() && (Text.front() == '$' || Text.front() == 'x' || Text.front() == 'X'))
+    return {Text.substr(1), 16, false};
   bool negative = false;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
+  if (!Text.empty() && (Text.front() == '-' || Text.front() == '+')) {
+    negative = Text.front() == '-';
+    Text.remove_prefix(1);
   }
-  return {text, 10, negative};
+  return {Text, 10, negative};
 }
 
-// The value of one digit in `base`, or -1 when `c` is no digit of it.
-int DigitValue(char c, uint32_t base) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+// The value of one digit in `Base`, or -1 when `Char` is no digit of it.
+int DigitValue(char Char, uint32_t Base) {
+  if (Char >= '0' && Char <= '9') return Char - '0';
+  if (Base == 16 && Char >= 'a' && Char <= 'f') return Char - 'a' + 10;
+  if (Base == 16 && Char >= 'A' && Char <= 'F') return Char - 'A' + 10;
   return -1;
 }
 
 }  // namespace
 
-int32_t ReadNumber(std::string_view text) {
-  const TNumberDigits number = FindDigits(text);
+int32_t ReadNumber(std::string_view Text) {
+  const TNumberDigits number = FindDigits(Text);
   // Above these, one more digit could leave 32 bits.
   const uint32_t last_safe = number.Base == 10 ? 214748364u : 0x0FFFFFFFu;
   uint32_t value = 0;
@@ -55,8 +55,8 @@ int32_t ReadNumber(std::string_view text) {
   return static_cast<int32_t>(number.Negative ? 0u - value : value);
 }
 
-bool TryReadNumber(std::string_view text, int32_t& value) {
-  const TNumberDigits number = FindDigits(text);
+bool TryReadNumber(std::string_view Text, int32_t& Value) {
+  const TNumberDigits number = FindDigits(Text);
   if (number.Digits.empty()) return false;
   uint64_t magnitude = 0;
   for (char c : number.Digits) {
@@ -66,7 +66,7 @@ bool TryReadNumber(std::string_view text, int32_t& value) {
     if (magnitude > std::numeric_limits<uint32_t>::max()) return false;
   }
   if (number.Base == 16) {
-    value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    Value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
     return true;
   }
   const int64_t signed_value =
@@ -74,6 +74,6 @@ bool TryReadNumber(std::string_view text, int32_t& value) {
   if (signed_value < std::numeric_limits<int32_t>::min() ||
       signed_value > std::numeric_limits<int32_t>::max())
     return false;
-  value = static_cast<int32_t>(signed_value);
+  Value = static_cast<int32_t>(signed_value);
   return true;
 }

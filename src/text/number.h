@@ -14,11 +14,11 @@
 // (so "5222x" gives 5222, "-15x" gives 15, "abc" gives 0). A text read whole
 // gives its value, negated when a minus came first, with 32-bit wrap-around
 // ("2147483648" gives -2147483648, "$FFFFFFFF" gives -1).
-int32_t ReadNumber(std::string_view text);
+int32_t ReadNumber(std::string_view Text);
 
 // Reads a number only when, after the leading spaces, the whole text is one
 // number with at least one digit and nothing after it. A decimal number must
 // lie within the signed 32-bit range; a hexadecimal one may use all 32 bits
-// and is taken as their pattern ("$FFFFFFFF" gives -1). On failure `value`
+// and is taken as their pattern ("$FFFFFFFF" gives -1). On failure `Value`
 // is left as it was.
-bool TryReadNumber(std::string_view text, int32_t& value);
+bool TryReadNumber(std::string_view Text, int32_t& Value);

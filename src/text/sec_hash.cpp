@@ -7,12 +7,12 @@
 
 namespace {
 
-std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+std::uint32_t RotateLeft(std::uint32_t Word, int Bits) { return (Word << Bits) | (Word >> (32 - Bits)); }
 
-void StoreBigEndian64(unsigned char* to, std::uint64_t value) {
+void StoreBigEndian64(unsigned char* To, std::uint64_t Value) {
   for (int i = 7; i >= 0; --i) {
-    to[i] = static_cast<unsigned char>(value);
-    value >>= 8;
+    To[i] = static_cast<unsigned char>(Value);
+    Value >>= 8;
   }
 }
 

@@ -7,7 +7,7 @@
 
 // A byte of code 32 or below: the space and the control characters. Bytes
 // above 127 are text, not control characters.
-inline bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+inline bool IsBlankOrControl(char Char) { return static_cast<unsigned char>(Char) <= 32; }
 
 // The part of Text without blanks and control bytes at either end.
 std::string_view TrimmedView(std::string_view Text);

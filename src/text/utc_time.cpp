@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+std::int64_t FloorDiv(std::int64_t Dividend, std::int64_t Divisor) {
+  return Dividend / Divisor - ((Dividend % Divisor != 0) && ((Dividend < 0) != (Divisor < 0)));
+}
 
 }  // namespace
 

@@ -7,19 +7,19 @@
 
 namespace {
 
-// Where the attribute value behind Name at position at begins (just after
+// Where the attribute value behind Name at position At begins (just after
 // its opening quote), or npos when Name does not stand as an attribute name
 // there.
-std::string::size_type ValueStart(const std::string& Text, std::string::size_type at,
-                                  std::string::size_type nameLength, char& quote) {
-  if (at == 0 || !IsXmlSpace(Text[at - 1])) return std::string::npos;
-  std::string::size_type i = at + nameLength;
+std::string::size_type ValueStart(const std::string& Text, std::string::size_type At,
+                                  std::string::size_type NameLength, char& Quote) {
+  if (At == 0 || !IsXmlSpace(Text[At - 1])) return std::string::npos;
+  std::string::size_type i = At + NameLength;
   while (i < Text.size() && IsXmlSpace(Text[i])) ++i;
   if (i >= Text.size() || Text[i] != '=') return std::string::npos;
   ++i;
   while (i < Text.size() && IsXmlSpace(Text[i])) ++i;
   if (i >= Text.size() || (Text[i] != '\'' && Text[i] != '"')) return std::string::npos;
-  quote = Text[i];
+  Quote = Text[i];
   return i + 1;
 }
 

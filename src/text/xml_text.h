@@ -10,7 +10,7 @@
 #include <string_view>
 
 // XML's white space: space, tab, carriage return, line feed.
-inline bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+inline bool IsXmlSpace(char Char) { return Char == ' ' || Char == '\t' || Char == '\r' || Char == '\n'; }
 
 // Makes Text safe as element content: '"', '&', '<', '>' and the bytes 160 to
 // 255 become entities ("&#233;"); everything else, the apostrophe included,

@@ -43,41 +43,41 @@ const char kNotUtf8[] = "XML declaration names an encoding other than UTF-8";
 const char kTooLarge[] = "XML element larger than ";
 const char kTooDeep[] = "XML elements nested deeper than ";
 
-bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(unsigned char Byte) { return Byte == ' ' || Byte == '\t' || Byte == '\r' || Byte == '\n'; }
 
 // Names: ASCII as XML has it; every byte from 0x80 up is taken as part of a
 // name, since UTF-8 is not decoded.
-bool IsNameStart(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+bool IsNameStart(unsigned char Byte) {
+  return (Byte >= 'a' && Byte <= 'z') || (Byte >= 'A' && Byte <= 'Z') || Byte == '_' || Byte == ':' || Byte >= 0x80;
 }
 
-bool IsNameChar(unsigned char c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+bool IsNameChar(unsigned char Byte) {
+  return IsNameStart(Byte) || (Byte >= '0' && Byte <= '9') || Byte == '-' || Byte == '.';
 }
 
 // The ASCII control characters XML does not allow. Bytes from 0x80 up pass.
-bool IsBadByte(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+bool IsBadByte(unsigned char Byte) { return Byte < 0x20 && Byte != '\t' && Byte != '\n' && Byte != '\r'; }
 
-bool IsXmlChar(std::uint32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0x10FFFF);
+bool IsXmlChar(std::uint32_t CodePoint) {
+  return CodePoint == 0x9 || CodePoint == 0xA || CodePoint == 0xD || (CodePoint >= 0x20 && CodePoint <= 0xD7FF) ||
+         (CodePoint >= 0xE000 && CodePoint <= 0xFFFD) || (CodePoint >= 0x10000 && CodePoint <= 0x10FFFF);
 }
 
-void AppendUtf8(std::string& Out, std::uint32_t c) {
-  if (c < 0x80) {
-    Out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    Out += static_cast<char>(0xC0 | (c >> 6));
-    Out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    Out += static_cast<char>(0xE0 | (c >> 12));
-    Out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (c & 0x3F));
+void AppendUtf8(std::string& Out, std::uint32_t CodePoint) {
+  if (CodePoint < 0x80) {
+    Out += static_cast<char>(CodePoint);
+  } else if (CodePoint < 0x800) {
+    Out += static_cast<char>(0xC0 | (CodePoint >> 6));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+  } else if (CodePoint < 0x10000) {
+    Out += static_cast<char>(0xE0 | (CodePoint >> 12));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
   } else {
-    Out += static_cast<char>(0xF0 | (c >> 18));
-    Out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (c & 0x3F));
+    Out += static_cast<char>(0xF0 | (CodePoint >> 18));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
   }
 }
 
@@ -106,9 +106,9 @@ bool EqualNoCase(std::string_view A, std::string_view B) {
   return true;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char Char) { return Char >= '0' && Char <= '9'; }
 
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHexDigit(char Char) { return IsDigit(Char) || (Char >= 'a' && Char <= 'f') || (Char >= 'A' && Char <= 'F'); }
 
 }  // namespace
 
@@ -138,30 +138,30 @@ struct TElementReader::TImpl {
   }
 
   // Reads one byte; says which event it completes.
-  static TEvent Step(TElementReader& R, unsigned char c) {
+  static TEvent Step(TElementReader& R, unsigned char Byte) {
     switch (R.FState) {
       case TState::Prolog:
-        if (IsSpace(c)) return TEvent::None;
-        if (c != '<') Fail(R, kTextBeforeHeader);
+        if (IsSpace(Byte)) return TEvent::None;
+        if (Byte != '<') Fail(R, kTextBeforeHeader);
         R.FMark = R.FPos;
         R.FState = TState::Lt;
         return TEvent::None;
       case TState::Content:
-        if (c == '<') {
+        if (Byte == '<') {
           if (R.FOpen.empty()) R.FMark = R.FPos;
           R.FState = TState::Lt;
-        } else if (c == '&') {
+        } else if (Byte == '&') {
           StartRef(R, TState::Content);
         } else {
-          Text(R, c);
+          Text(R, Byte);
         }
         return TEvent::None;
       case TState::Lt:
-        return Lt(R, c);
+        return Lt(R, Byte);
       case TState::LtBang:
-        Fail(R, c == '-' ? kComment : c == '[' ? kCdata : kDtd);
+        Fail(R, Byte == '-' ? kComment : Byte == '[' ? kCdata : kDtd);
       case TState::Decl:
-        if (c == '>' && !R.FName.empty() && R.FName.back() == '?') {
+        if (Byte == '>' && !R.FName.empty() && R.FName.back() == '?') {
           R.FName.pop_back();
           CheckDecl(R);
           R.FDeclSeen = true;
@@ -169,95 +169,95 @@ struct TElementReader::TImpl {
           R.FState = TState::Prolog;
           return TEvent::None;
         }
-        if (IsBadByte(c)) Fail(R, kBadChar);
+        if (IsBadByte(Byte)) Fail(R, kBadChar);
         // The target is "xml", or this is a processing instruction.
-        if (R.FName.size() < 3 && c != static_cast<unsigned char>("xml"[R.FName.size()])) Fail(R, kPi);
-        if (R.FName.size() == 3 && !IsSpace(c) && c != '?') Fail(R, IsNameChar(c) ? kPi : kBadDecl);
+        if (R.FName.size() < 3 && Byte != static_cast<unsigned char>("xml"[R.FName.size()])) Fail(R, kPi);
+        if (R.FName.size() == 3 && !IsSpace(Byte) && Byte != '?') Fail(R, IsNameChar(Byte) ? kPi : kBadDecl);
         if (R.FName.size() == 4 && R.FName[3] == '?') Fail(R, kBadDecl);
-        R.FName += static_cast<char>(c);
+        R.FName += static_cast<char>(Byte);
         return TEvent::None;
       case TState::StartName:
-        if (IsNameChar(c)) {
-          NameChar(R, R.FName, c);
+        if (IsNameChar(Byte)) {
+          NameChar(R, R.FName, Byte);
           return TEvent::None;
         }
         NameDone(R, R.FName);
-        return InTag(R, c);
+        return InTag(R, Byte);
       case TState::TagSpace:
-        if (IsNameStart(c)) {
+        if (IsNameStart(Byte)) {
           R.FAttrs.emplace_back();
-          NameChar(R, R.FAttrs.back().first, c);
+          NameChar(R, R.FAttrs.back().first, Byte);
           R.FState = TState::AttrName;
           return TEvent::None;
         }
-        return InTag(R, c);
+        return InTag(R, Byte);
       case TState::AttrName:
-        if (IsNameChar(c)) {
-          NameChar(R, R.FAttrs.back().first, c);
+        if (IsNameChar(Byte)) {
+          NameChar(R, R.FAttrs.back().first, Byte);
           return TEvent::None;
         }
         NameDone(R, R.FAttrs.back().first);
-        if (IsSpace(c)) {
+        if (IsSpace(Byte)) {
           R.FState = TState::AttrEq;
           return TEvent::None;
         }
         [[fallthrough]];
       case TState::AttrEq:
-        if (IsSpace(c)) return TEvent::None;
-        if (c != '=') Fail(R, kBadAttribute);
+        if (IsSpace(Byte)) return TEvent::None;
+        if (Byte != '=') Fail(R, kBadAttribute);
         R.FState = TState::AttrQuote;
         return TEvent::None;
       case TState::AttrQuote:
-        if (IsSpace(c)) return TEvent::None;
-        if (c != '\'' && c != '"') Fail(R, kBadAttribute);
-        R.FQuote = static_cast<char>(c);
+        if (IsSpace(Byte)) return TEvent::None;
+        if (Byte != '\'' && Byte != '"') Fail(R, kBadAttribute);
+        R.FQuote = static_cast<char>(Byte);
         R.FAfterCr = false;
         R.FState = TState::AttrValue;
         return TEvent::None;
       case TState::AttrValue:
-        AttrValue(R, c);
+        AttrValue(R, Byte);
         return TEvent::None;
       case TState::AfterValue:
-        if (!IsSpace(c) && c != '/' && c != '>') Fail(R, kBadStartTag);
-        return InTag(R, c);
+        if (!IsSpace(Byte) && Byte != '/' && Byte != '>') Fail(R, kBadStartTag);
+        return InTag(R, Byte);
       case TState::EmptyEnd:
-        if (c != '>') Fail(R, kBadStartTag);
+        if (Byte != '>') Fail(R, kBadStartTag);
         return StartTag(R, true);
       case TState::EndName:
-        if (IsNameChar(c) && (!R.FName.empty() || IsNameStart(c))) {
-          NameChar(R, R.FName, c);
+        if (IsNameChar(Byte) && (!R.FName.empty() || IsNameStart(Byte))) {
+          NameChar(R, R.FName, Byte);
           return TEvent::None;
         }
         if (R.FName.empty()) Fail(R, kBadEndTag);
         NameDone(R, R.FName);
         [[fallthrough]];
       case TState::EndSpace:
-        if (c == '>') return EndTag(R);
-        if (!IsSpace(c)) Fail(R, kBadEndTag);
+        if (Byte == '>') return EndTag(R);
+        if (!IsSpace(Byte)) Fail(R, kBadEndTag);
         R.FState = TState::EndSpace;
         return TEvent::None;
       case TState::Ref:
-        Ref(R, c);
+        Ref(R, Byte);
         return TEvent::None;
     }
     return TEvent::None;
   }
 
-  static TEvent Lt(TElementReader& R, unsigned char c) {
-    if (c == '/') {
+  static TEvent Lt(TElementReader& R, unsigned char Byte) {
+    if (Byte == '/') {
       if (!R.FHeaderOpen) Fail(R, kEndBeforeHeader);
       R.FName.clear();
       R.FState = TState::EndName;
-    } else if (c == '!') {
+    } else if (Byte == '!') {
       R.FState = TState::LtBang;
-    } else if (c == '?') {
+    } else if (Byte == '?') {
       if (R.FHeaderOpen || R.FDeclSeen) Fail(R, kPi);
       R.FName.clear();
       R.FState = TState::Decl;
-    } else if (IsNameStart(c)) {
+    } else if (IsNameStart(Byte)) {
       if (R.FOpen.size() >= kMaxDepth) Fail(R, kTooDeep + std::to_string(kMaxDepth) + " levels");
       R.FName.clear();
-      NameChar(R, R.FName, c);
+      NameChar(R, R.FName, Byte);
       R.FAttrs.clear();
       R.FState = TState::StartName;
     } else {
@@ -268,12 +268,12 @@ struct TElementReader::TImpl {
 
   // A name's next byte. A name has at most one colon, between its prefix
   // and its local part, each of which begins as a name does.
-  static void NameChar(TElementReader& R, std::string& Name, unsigned char c) {
-    const bool second = c == ':' && (Name.empty() || Name.find(':') != std::string::npos);
-    if (second || (!Name.empty() && Name.back() == ':' && !IsNameStart(c))) {
-      Fail(R, kBadName + Shown(Name + static_cast<char>(c)));
+  static void NameChar(TElementReader& R, std::string& Name, unsigned char Byte) {
+    const bool second = Byte == ':' && (Name.empty() || Name.find(':') != std::string::npos);
+    if (second || (!Name.empty() && Name.back() == ':' && !IsNameStart(Byte))) {
+      Fail(R, kBadName + Shown(Name + static_cast<char>(Byte)));
     }
-    Name += static_cast<char>(c);
+    Name += static_cast<char>(Byte);
   }
 
   static void NameDone(TElementReader& R, const std::string& Name) {
@@ -281,29 +281,29 @@ struct TElementReader::TImpl {
   }
 
   // White space, '/' or '>' inside a start tag.
-  static TEvent InTag(TElementReader& R, unsigned char c) {
-    if (IsSpace(c)) {
+  static TEvent InTag(TElementReader& R, unsigned char Byte) {
+    if (IsSpace(Byte)) {
       R.FState = TState::TagSpace;
       return TEvent::None;
     }
-    if (c == '/') {
+    if (Byte == '/') {
       R.FState = TState::EmptyEnd;
       return TEvent::None;
     }
-    if (c == '>') return StartTag(R, false);
+    if (Byte == '>') return StartTag(R, false);
     Fail(R, kBadStartTag);
   }
 
   // Character data: an element's text, or white space between the stream's
   // elements. Line ends become LF.
-  static void Text(TElementReader& R, unsigned char c) {
-    if (IsBadByte(c)) Fail(R, kBadChar);
-    if (c == '>' && R.FBrackets >= 2) Fail(R, kCdataEnd);
-    R.FBrackets = c == ']' ? std::min(R.FBrackets + 1, 2) : 0;
+  static void Text(TElementReader& R, unsigned char Byte) {
+    if (IsBadByte(Byte)) Fail(R, kBadChar);
+    if (Byte == '>' && R.FBrackets >= 2) Fail(R, kCdataEnd);
+    R.FBrackets = Byte == ']' ? std::min(R.FBrackets + 1, 2) : 0;
     const bool afterCr = R.FAfterCr;
-    R.FAfterCr = c == '\r';
-    if (c == '\n' && afterCr) return;
-    AppendText(R, c == '\r' ? std::string_view("\n") : std::string_view(reinterpret_cast<const char*>(&c), 1));
+    R.FAfterCr = Byte == '\r';
+    if (Byte == '\n' && afterCr) return;
+    AppendText(R, Byte == '\r' ? std::string_view("\n") : std::string_view(reinterpret_cast<const char*>(&Byte), 1));
   }
 
   static void AppendText(TElementReader& R, std::string_view Text) {
@@ -317,21 +317,21 @@ struct TElementReader::TImpl {
   }
 
   // A byte of an attribute value: tab, CR and LF become a space, CR LF one.
-  static void AttrValue(TElementReader& R, unsigned char c) {
-    if (c == static_cast<unsigned char>(R.FQuote)) {
+  static void AttrValue(TElementReader& R, unsigned char Byte) {
+    if (Byte == static_cast<unsigned char>(R.FQuote)) {
       R.FState = TState::AfterValue;
       return;
     }
-    if (c == '<') Fail(R, kLtInAttribute);
-    if (c == '&') {
+    if (Byte == '<') Fail(R, kLtInAttribute);
+    if (Byte == '&') {
       StartRef(R, TState::AttrValue);
       return;
     }
-    if (IsBadByte(c)) Fail(R, kBadChar);
+    if (IsBadByte(Byte)) Fail(R, kBadChar);
     const bool afterCr = R.FAfterCr;
-    R.FAfterCr = c == '\r';
-    if (c == '\n' && afterCr) return;
-    R.FAttrs.back().second += IsSpace(c) ? ' ' : static_cast<char>(c);
+    R.FAfterCr = Byte == '\r';
+    if (Byte == '\n' && afterCr) return;
+    R.FAttrs.back().second += IsSpace(Byte) ? ' ' : static_cast<char>(Byte);
   }
 
   static void StartRef(TElementReader& R, TState Return) {
@@ -344,27 +344,27 @@ struct TElementReader::TImpl {
 
   // A byte of a reference: "#" and decimal digits, "#x" and hexadecimal
   // digits, or an entity's name, up to ';'.
-  static void Ref(TElementReader& R, unsigned char c) {
+  static void Ref(TElementReader& R, unsigned char Byte) {
     std::string& ref = R.FRef;
-    if (c == ';') {
+    if (Byte == ';') {
       if (ref.empty()) Fail(R, kBareAmp);
       Resolve(R);
       R.FState = R.FRefReturn;
       return;
     }
     // No entity has a colon in its name, and with namespaces none may.
-    if (c == ':' && (ref.empty() || ref[0] != '#')) Fail(R, kBadEntityRef);
+    if (Byte == ':' && (ref.empty() || ref[0] != '#')) Fail(R, kBadEntityRef);
     bool fits;
     if (ref.empty()) {
-      fits = c == '#' || IsNameStart(c);
+      fits = Byte == '#' || IsNameStart(Byte);
     } else if (ref[0] == '#') {
-      fits = (ref.size() == 1 && c == 'x') || (ref.size() > 1 && ref[1] == 'x' ? IsHexDigit(static_cast<char>(c))
-                                                                                 : IsDigit(static_cast<char>(c)));
+      fits = (ref.size() == 1 && Byte == 'x') || (ref.size() > 1 && ref[1] == 'x' ? IsHexDigit(static_cast<char>(Byte))
+                                                                                  : IsDigit(static_cast<char>(Byte)));
     } else {
-      fits = IsNameChar(c);
+      fits = IsNameChar(Byte);
     }
     if (!fits) Fail(R, !ref.empty() && ref[0] == '#' ? kBadCharRef : kBareAmp);
-    ref += static_cast<char>(c);
+    ref += static_cast<char>(Byte);
   }
 
   static void Resolve(TElementReader& R) {

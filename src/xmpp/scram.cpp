@@ -81,9 +81,9 @@ bool IsPositiveNumber(std::string_view Text) {
   return true;
 }
 
-std::string Xor(std::string a, std::string_view b) {
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) a[i] = static_cast<char>(a[i] ^ b[i]);
-  return a;
+std::string Xor(std::string Left, std::string_view Right) {
+  for (std::size_t i = 0; i < Left.size() && i < Right.size(); ++i) Left[i] = static_cast<char>(Left[i] ^ Right[i]);
+  return Left;
 }
 
 }  // namespace
