@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/fill_text.h"
 #include "crypto/crypto.h"
 
 namespace {
@@ -16,24 +17,15 @@ namespace {
 constexpr const char* kCallFailed = "{} failed with status {}";
 constexpr const char* kTooLarge = "{} cannot take that much data";
 
-std::string Fill(const char* Text, const std::string& First, const std::string& Second = {}) {
-  std::string result(Text);
-  std::size_t at = result.find("{}");
-  if (at != std::string::npos) result.replace(at, 2, First);
-  at = result.find("{}", at == std::string::npos ? 0 : at + First.size());
-  if (at != std::string::npos) result.replace(at, 2, Second);
-  return result;
-}
-
 void Check(NTSTATUS Status, const char* Call) {
   if (BCRYPT_SUCCESS(Status)) return;
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(Status));
-  throw ECryptoError(Fill(kCallFailed, Call, code));
+  throw ECryptoError(FillText(kCallFailed, {Call, code}));
 }
 
 ULONG Length(std::size_t Size, const char* Call) {
-  if (Size > ULONG_MAX) throw ECryptoError(Fill(kTooLarge, Call));
+  if (Size > ULONG_MAX) throw ECryptoError(FillText(kTooLarge, {Call}));
   return static_cast<ULONG>(Size);
 }
 

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "base/fill_text.h"
 #include "base/loaded_library.h"
 #include "crypto/crypto.h"
 
@@ -50,18 +51,11 @@ struct TLibCrypto {
   }
 };
 
-std::string Fill(const char* Text, const std::string& Value) {
-  std::string result(Text);
-  const std::size_t at = result.find("{}");
-  if (at != std::string::npos) result.replace(at, 2, Value);
-  return result;
-}
-
 const TLibCrypto& LibCrypto() {
   TLoadFailure failure;
   const TLibCrypto* calls = LoadCalls<TLibCrypto>(kLibrary, failure);
   if (calls) return *calls;
-  if (!failure.Missing.empty()) throw ECryptoError(Fill(kMissingCall, failure.Missing));
+  if (!failure.Missing.empty()) throw ECryptoError(FillText(kMissingCall, {failure.Missing}));
   throw ECryptoError(failure.Reason.empty() ? kNoReason : failure.Reason);
 }
 
@@ -83,12 +77,12 @@ const TLibCrypto& LibCrypto() {
       reason = code;
     }
   }
-  throw ECryptoError(Fill(kCallFailed, Call) + reason);
+  throw ECryptoError(FillText(kCallFailed, {Call}) + reason);
 }
 
 // OpenSSL takes many lengths as int.
 int IntLength(std::size_t Size, const char* Call) {
-  if (Size > static_cast<std::size_t>(INT_MAX)) throw ECryptoError(Fill(kTooLarge, Call));
+  if (Size > static_cast<std::size_t>(INT_MAX)) throw ECryptoError(FillText(kTooLarge, {Call}));
   return static_cast<int>(Size);
 }
 
