@@ -18,11 +18,12 @@
 // ejabberd throws, so the tests never skip quietly.
 
 #include <cstdint>
-#include <filesystem>
 #include <set>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "support/program.h"
+#include "support/server_process.h"
 
 class TEjabberdServer {
  public:
@@ -33,7 +34,7 @@ class TEjabberdServer {
   static TEjabberdServer& Shared();
 
   // Stops the node and removes the folder.
-  ~TEjabberdServer();
+  ~TEjabberdServer() { Stop(); }
   TEjabberdServer(const TEjabberdServer&) = delete;
   TEjabberdServer& operator=(const TEjabberdServer&) = delete;
 
@@ -59,12 +60,12 @@ class TEjabberdServer {
  private:
   TEjabberdServer();
   bool StartOnce(std::string& why);
-  // Runs ejabberdctl for this instance with `arguments`, as the ejabberd
-  // user, for a bounded time; its exit status, or -1. Its output goes to
-  // `output`.
-  int Control(const std::vector<std::string>& arguments, std::string& output) const;
+  // ejabberdctl with this instance's folders and `arguments`.
+  std::vector<std::string> ControlCommand(const std::vector<std::string>& arguments) const;
+  // Runs it as the ejabberd user for a bounded time.
+  TProgramRun Control(const std::vector<std::string>& arguments) const;
 
-  std::filesystem::path FFolder;
+  serverprocess::TFolder FFolder{"ejabberd"};
   std::string FNode;
   uint16_t FPort = 0;
   uint16_t FTlsPort = 0;

@@ -4,6 +4,8 @@
 // long it took. Every run is bounded: past its limit the process (and its
 // process group) is killed.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -23,6 +25,14 @@ struct TProgramRun {
   bool ExitedWith(int code) const { return !Signalled && !TimedOut && ExitCode == code; }
 };
 
+// Who a child process runs as: with Switch (which needs root), the given
+// user and group instead of this process's.
+struct TIdentity {
+  bool Switch = false;
+  uid_t Uid = 0;
+  gid_t Gid = 0;
+};
+
 // How to run it.
 struct TProgramOptions {
   std::chrono::milliseconds KillAfter{30000};
@@ -35,6 +45,7 @@ struct TProgramOptions {
   // "NAME=value" entries set, or "NAME" entries removed, on top of this
   // process's environment.
   std::vector<std::string> Environment;
+  TIdentity As;
 };
 
 // Runs `command` (program and its leading arguments, found on PATH) with

@@ -1,6 +1,7 @@
 #include "support/program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -127,6 +128,8 @@ TProgramRun RunProgram(const std::vector<std::string>& command,
     if (null_input >= 0) dup2(null_input, STDIN_FILENO);
     dup2(output.Write, STDOUT_FILENO);
     dup2(errors[1], STDERR_FILENO);
+    const TIdentity& as = options.As;
+    if (as.Switch && (setgroups(1, &as.Gid) != 0 || setgid(as.Gid) != 0 || setuid(as.Uid) != 0)) _exit(126);
     execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }

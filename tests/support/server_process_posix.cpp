@@ -1,0 +1,125 @@
+#include "support/server_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+#include "support/loopback.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using TClock = std::chrono::steady_clock;
+
+namespace serverprocess {
+
+TFolder::TFolder(const std::string& name) {
+  std::string pattern = "/tmp/tolvane-" + name + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  FPath = pattern;
+}
+
+TFolder::~TFolder() {
+  std::error_code ignored;
+  fs::remove_all(FPath, ignored);
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint16_t> FreePorts(std::size_t count, bool ipv6) {
+  std::vector<loopback::RefusedPort> held;  // held until all are chosen, so that all differ
+  std::vector<std::uint16_t> ports;
+  for (int attempt = 0; ports.size() < count && attempt < 3 * static_cast<int>(count); ++attempt) {
+    const std::uint16_t port = held.emplace_back().Port();
+    try {
+      if (ipv6) held.emplace_back(true, port);
+      ports.push_back(port);
+    } catch (const std::runtime_error&) {
+      // Taken on ::1: another one.
+    }
+  }
+  if (ports.size() < count) throw std::runtime_error("no port free on both 127.0.0.1 and ::1");
+  return ports;
+}
+
+bool Running(pid_t pid) {
+  if (pid <= 0 || kill(pid, 0) != 0) return false;
+  const std::string status = Slurp("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = status.rfind(')');
+  return close == std::string::npos || status.compare(close + 1, 3, " Z ") != 0;
+}
+
+bool Reap(pid_t pid, milliseconds bound, int* status) {
+  const auto deadline = TClock::now() + bound;
+  for (;;) {
+    if (waitpid(pid, status, WNOHANG) == pid) return true;
+    if (TClock::now() >= deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+void Stop(pid_t pid, milliseconds bound) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  const auto deadline = TClock::now() + bound;
+  while (Running(pid) && TClock::now() < deadline) std::this_thread::sleep_for(20ms);
+  if (Running(pid)) kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);  // fails at once for a process that is not our child
+}
+
+TCommand::TCommand(std::vector<std::string> arguments, const fs::path& home) : Strings(std::move(arguments)) {
+  for (char** entry = environ; *entry; ++entry)
+    if (std::strncmp(*entry, "HOME=", 5) != 0) EnvironmentStrings.emplace_back(*entry);
+  EnvironmentStrings.push_back("HOME=" + home.string());
+  for (std::string& s : Strings) Argv.push_back(s.data());
+  Argv.push_back(nullptr);
+  for (std::string& s : EnvironmentStrings) Envp.push_back(s.data());
+  Envp.push_back(nullptr);
+}
+
+void Exec(const TCommand& command, int out, const char* folder, const TIdentity& identity, bool dieWithParent) {
+  dup2(out, 1);
+  dup2(out, 2);
+  const int in = open("/dev/null", O_RDONLY);
+  if (in >= 0) dup2(in, 0);
+  close_range(3, ~0U, 0);
+  if (chdir(folder) != 0) _exit(126);
+  if (identity.Switch &&
+      (setgroups(1, &identity.Gid) != 0 || setgid(identity.Gid) != 0 || setuid(identity.Uid) != 0))
+    _exit(126);
+  // Set after the change of identity, which clears it.
+  if (dieWithParent) prctl(PR_SET_PDEATHSIG, SIGKILL);
+  execve(command.Argv[0], command.Argv.data(), command.Envp.data());
+  _exit(127);
+}
+
+void StartWithRetries(const std::string& server, const std::function<bool(std::string& why)>& start,
+                      const std::function<void()>& stop, const std::function<std::string()>& log) {
+  std::string why;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    try {
+      if (start(why)) return;
+    } catch (const std::runtime_error& failure) {
+      why = failure.what();
+    }
+    stop();
+  }
+  throw std::runtime_error(server + " did not come up: " + why + "\n" + log());
+}
+
+}  // namespace serverprocess
