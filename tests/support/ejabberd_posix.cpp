@@ -141,7 +141,7 @@ bool TEjabberdServer::StartOnce(std::string& why) {
       if (chown(path.c_str(), user.Uid, user.Gid) != 0) throw std::runtime_error("chown " + path.string() + ": " + std::strerror(errno));
   }
 
-  const serverprocess::TCommand command(ControlCommand({"foreground"}), FFolder.Path());
+  const TCommand command(ControlCommand({"foreground"}), {"HOME=" + FFolder.Path().string()});
   const int out = open((FFolder / "console.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   int pipeEnds[2];
   if (out < 0 || pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -156,7 +156,7 @@ bool TEjabberdServer::StartOnce(std::string& why) {
   FGuard = fork();
   if (FGuard == 0) {
     setpgid(0, 0);
-    if (fork() == 0) serverprocess::Exec(command, out, FFolder.Path().c_str(), user, false);
+    if (fork() == 0) ExecChild(command, out, out, user, FFolder.Path().c_str(), false);
     const int wait = pipeEnds[0];  // the only descriptor the guard keeps
     if (wait > 3) close_range(3, wait - 1, 0);
     close_range(wait + 1, ~0U, 0);

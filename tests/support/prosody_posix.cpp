@@ -77,10 +77,10 @@ bool TProsodyServer::StartOnce(std::string& why) {
   }
   FRegistered = true;
 
-  const serverprocess::TCommand command({kProgram, "-F", "--config", config}, FFolder.Path());
+  const TCommand command({kProgram, "-F", "--config", config}, {"HOME=" + FFolder.Path().string()});
   const int out = open((FFolder / "console.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   FPid = out < 0 ? -1 : fork();
-  if (FPid == 0) serverprocess::Exec(command, out, FFolder.Path().c_str(), {}, true);
+  if (FPid == 0) ExecChild(command, out, out, {}, FFolder.Path().c_str(), true);
   if (out >= 0) close(out);
   if (FPid < 0) {
     why = std::string("console log or fork: ") + std::strerror(errno);

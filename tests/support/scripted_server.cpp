@@ -19,12 +19,6 @@ constexpr milliseconds kChunkPause{50};
 // How long a sent chunk may take to be taken by the peer.
 constexpr milliseconds kTakenBound{2000};
 
-TServerOptions WithReceiveBuffer(int bytes) {
-  TServerOptions options;
-  options.ReceiveBufferBytes = bytes;
-  return options;
-}
-
 }  // namespace
 
 namespace script {
@@ -243,10 +237,7 @@ TScriptedServer::TScriptedServer(std::vector<TScript> scripts, TServerOptions op
 }
 
 TScriptedServer::TScriptedServer(TScript script, int receiveBufferBytes)
-    : TScriptedServer(std::vector<TScript>{std::move(script)}, WithReceiveBuffer(receiveBufferBytes)) {}
-
-TScriptedServer::TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes)
-    : TScriptedServer(std::move(scripts), WithReceiveBuffer(receiveBufferBytes)) {}
+    : TScriptedServer(std::vector<TScript>{std::move(script)}, TServerOptions{receiveBufferBytes, {}, false, false}) {}
 
 TScriptedServer::~TScriptedServer() {
   FStop = true;

@@ -61,32 +61,27 @@ struct TServerOptions {
   // A positive value shrinks the accepted sockets' receive buffer.
   int ReceiveBufferBytes = 0;
   // Whether the peer has taken the `sent` bytes the connection `socket` has
-  // sent in all, or is gone; a chunk is followed by waiting for it. Without
-  // it, the wait is for the peer's system to acknowledge the chunk (where
-  // the system tells), then a pause that gives the peer's program time to
-  // read it before the next chunk lands behind it. A harness that can look
-  // at the peer's socket gives its own, and no time is spent in pauses. It
-  // is asked first as the connection begins, with `sent` 0, while the peer's
-  // socket is surely still open.
+  // sent in all, or is gone; a chunk is followed by waiting for it. It is
+  // asked first, with `sent` 0, as the connection begins. Without it, the
+  // wait is for the peer's system to acknowledge the chunk (where the system
+  // tells), then a pause that gives the peer's program time to read it.
   std::function<bool(loopback::Handle socket, std::uint64_t sent)> Taken;
   // Ends each connection with a reset once both sides have closed, so that
-  // however many connections there are, none is left in TIME_WAIT.
+  // none is left in TIME_WAIT.
   bool ResetAtEnd = false;
-  // Plays the connections one after the other on the thread that accepts
-  // them, instead of each on a thread of its own: for a server that serves
-  // one run after another (see Restart) at as little cost as can be.
+  // Plays the connections one after the other on the accepting thread
+  // instead of each on a thread of its own (see Restart).
   bool Serial = false;
 };
 
-// The server. It starts listening and serving in its constructor and stops,
-// within a bounded time, in its destructor.
+// The server: it listens and serves from its constructor on and stops, within
+// a bounded time, in its destructor. Connection i plays scripts[i];
+// connections beyond the list play the last.
 class TScriptedServer {
  public:
-  // Connection i plays scripts[i]; connections beyond the list play the last.
-  TScriptedServer(std::vector<TScript> scripts, TServerOptions options);
+  explicit TScriptedServer(std::vector<TScript> scripts, TServerOptions options = {});
   // Every connection plays `script`.
   explicit TScriptedServer(TScript script, int receiveBufferBytes = 0);
-  explicit TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes = 0);
   ~TScriptedServer();
   TScriptedServer(const TScriptedServer&) = delete;
   TScriptedServer& operator=(const TScriptedServer&) = delete;

@@ -49,22 +49,6 @@ bool Reap(pid_t pid, milliseconds bound, int* status = nullptr);
 // child of this process is reaped as well.
 void Stop(pid_t pid, milliseconds bound);
 
-// A server's command line and environment (this process's, with HOME set to
-// `home`: the user's own folder must neither be read nor written), made
-// before fork, after which only calls safe in the child of a threaded
-// process may run.
-struct TCommand {
-  TCommand(std::vector<std::string> arguments, const std::filesystem::path& home);
-  std::vector<std::string> Strings, EnvironmentStrings;
-  std::vector<char*> Argv, Envp;
-};
-
-// In a child: output to `out`, no input, no other descriptor of the test
-// process, `folder` as the working folder, the identity, death with the
-// test process when `dieWithParent`, then the command.
-[[noreturn]] void Exec(const TCommand& command, int out, const char* folder, const TIdentity& identity,
-                       bool dieWithParent);
-
 // Calls `start` until it returns true, three times at most, and `stop` after
 // each failure. Throws std::runtime_error with the last reason (`start`'s
 // or the one it threw) and `log()` when none succeeds.

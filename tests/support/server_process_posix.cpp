@@ -1,10 +1,7 @@
 #include "support/server_process.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +13,6 @@
 #include <thread>
 
 #include "support/loopback.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -80,32 +75,6 @@ void Stop(pid_t pid, milliseconds bound) {
   while (Running(pid) && TClock::now() < deadline) std::this_thread::sleep_for(20ms);
   if (Running(pid)) kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);  // fails at once for a process that is not our child
-}
-
-TCommand::TCommand(std::vector<std::string> arguments, const fs::path& home) : Strings(std::move(arguments)) {
-  for (char** entry = environ; *entry; ++entry)
-    if (std::strncmp(*entry, "HOME=", 5) != 0) EnvironmentStrings.emplace_back(*entry);
-  EnvironmentStrings.push_back("HOME=" + home.string());
-  for (std::string& s : Strings) Argv.push_back(s.data());
-  Argv.push_back(nullptr);
-  for (std::string& s : EnvironmentStrings) Envp.push_back(s.data());
-  Envp.push_back(nullptr);
-}
-
-void Exec(const TCommand& command, int out, const char* folder, const TIdentity& identity, bool dieWithParent) {
-  dup2(out, 1);
-  dup2(out, 2);
-  const int in = open("/dev/null", O_RDONLY);
-  if (in >= 0) dup2(in, 0);
-  close_range(3, ~0U, 0);
-  if (chdir(folder) != 0) _exit(126);
-  if (identity.Switch &&
-      (setgroups(1, &identity.Gid) != 0 || setgid(identity.Gid) != 0 || setuid(identity.Uid) != 0))
-    _exit(126);
-  // Set after the change of identity, which clears it.
-  if (dieWithParent) prctl(PR_SET_PDEATHSIG, SIGKILL);
-  execve(command.Argv[0], command.Argv.data(), command.Envp.data());
-  _exit(127);
 }
 
 void StartWithRetries(const std::string& server, const std::function<bool(std::string& why)>& start,
