@@ -24,7 +24,7 @@
 struct TScriptStep {
   enum class TKind { WaitBytes, WaitMarker, Send, Sleep, Close, Reset, Silent, NeverRead };
   TKind Kind;
-  std::string Text;       // the chunk to send, or the marker to wait for
+  std::string Text{};     // the chunk to send, or the marker to wait for
   size_t Count = 0;       // the byte count to wait for
   std::chrono::milliseconds Duration{0};  // a wait's bound, or a sleep's length
 };
@@ -34,26 +34,32 @@ struct TScriptStep {
 using TScript = std::vector<TScriptStep>;
 
 namespace script {
+using K = TScriptStep::TKind;
+using std::chrono::milliseconds;
 // Waits until the connection has received at least `count` bytes in all.
-TScriptStep WaitBytes(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+inline TScriptStep WaitBytes(size_t count, milliseconds timeout = std::chrono::seconds(10)) {
+  return {K::WaitBytes, "", count, timeout};
+}
 // Waits until `marker` arrives. Each marker wait searches on from the end of
 // the previous match, so the same marker can be awaited twice in a row.
-TScriptStep WaitFor(std::string marker, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+inline TScriptStep WaitFor(std::string marker, milliseconds timeout = std::chrono::seconds(10)) {
+  return {K::WaitMarker, std::move(marker), 0, timeout};
+}
 // Sends `chunk` as one write, then waits until the peer has taken it (see
 // TServerOptions::Taken), so that the peer receives it by itself.
-TScriptStep Send(std::string chunk);
+inline TScriptStep Send(std::string chunk) { return {K::Send, std::move(chunk)}; }
 // Goes on recording for `duration`, sending nothing; it ends on time to
 // well within a millisecond.
-TScriptStep Sleep(std::chrono::milliseconds duration);
+inline TScriptStep Sleep(milliseconds duration) { return {K::Sleep, "", 0, duration}; }
 // Closes the connection normally (FIN); ends the script.
-TScriptStep Close();
+inline TScriptStep Close() { return {K::Close}; }
 // Aborts the connection (SO_LINGER 0, so the peer sees a reset); ends the script.
-TScriptStep Reset();
+inline TScriptStep Reset() { return {K::Reset}; }
 // Keeps recording without sending until the peer closes or the server stops.
-TScriptStep Silent();
+inline TScriptStep Silent() { return {K::Silent}; }
 // Stops reading altogether and holds the connection open until the server
 // stops, so the client's data piles up in the receive window.
-TScriptStep NeverRead();
+inline TScriptStep NeverRead() { return {K::NeverRead}; }
 }  // namespace script
 
 // How the server plays beyond its scripts.

@@ -1,8 +1,8 @@
 #pragma once
 // What the fixtures that run a real server (Prosody, ejabberd, dnsmasq)
-// share: a throwaway folder, free loopback ports, a server process started
-// with a command line and an output file of its own, stopped by its own
-// process id, and a bounded number of attempts to bring it up.
+// share: a throwaway folder, free loopback ports, a server process stopped by
+// its own process id, what it listens on, a bounded number of attempts to
+// bring it up.
 
 #include <sys/types.h>
 
@@ -49,6 +49,15 @@ bool Reap(pid_t pid, milliseconds bound, int* status = nullptr);
 // child of this process is reaped as well.
 void Stop(pid_t pid, milliseconds bound);
 
+namespace listeners {
+// The listening sockets process `pid` holds open, from the kernel's tables:
+// TCP ones as "address:port" in the kernel's hexadecimal form (127.0.0.1:5222
+// is "0100007F:1466"), Unix ones as "unix " and their path.
+std::vector<std::string> Of(pid_t pid);
+// 127.0.0.1:`port` in that form.
+std::string Loopback(unsigned port);
+}  // namespace listeners
+
 // Calls `start` until it returns true, three times at most, and `stop` after
 // each failure. Throws std::runtime_error with the last reason (`start`'s
 // or the one it threw) and `log()` when none succeeds.
@@ -56,3 +65,4 @@ void StartWithRetries(const std::string& server, const std::function<bool(std::s
                       const std::function<void()>& stop, const std::function<std::string()>& log);
 
 }  // namespace serverprocess
+namespace listeners = serverprocess::listeners;

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -76,6 +79,41 @@ void Stop(pid_t pid, milliseconds bound) {
   if (Running(pid)) kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);  // fails at once for a process that is not our child
 }
+
+namespace listeners {
+
+std::vector<std::string> Of(pid_t pid) {
+  std::set<std::string> inodes;  // of the sockets the process holds
+  std::error_code gone;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone)) {
+    const std::string target = fs::read_symlink(entry.path(), gone).string();
+    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::vector<std::string> found;
+  for (const std::string table : {"tcp", "tcp6", "unix"}) {
+    std::ifstream in("/proc/net/" + table);
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      const std::vector<std::string> f{std::istream_iterator<std::string>(words), {}};
+      // TCP: local address, state (0A: listening) and inode in columns 2, 4
+      // and 10; Unix: flags (00010000: listening), inode and path in 4, 7, 8.
+      if (table != "unix" && f.size() >= 10 && f[3] == "0A" && inodes.count(f[9])) found.push_back(f[1]);
+      if (table == "unix" && f.size() >= 7 && f[3] == "00010000" && inodes.count(f[6]))
+        found.push_back("unix " + (f.size() > 7 ? f[7] : ""));
+    }
+  }
+  return found;
+}
+
+std::string Loopback(unsigned port) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0100007F:%04X", port);
+  return text;
+}
+
+}  // namespace listeners
 
 void StartWithRetries(const std::string& server, const std::function<bool(std::string& why)>& start,
                       const std::function<void()>& stop, const std::function<std::string()>& log) {
