@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/case_name.h"
@@ -50,32 +51,46 @@ TEST_P(ClassifyTest, GivesTheCode) {
 // and the edges of reading the code value.
 INSTANTIATE_TEST_SUITE_P(
     NumericCodes, ClassifyTest,
-    testing::Values(TCase{"Code409", "<error code='409'/>", -3, -3}, TCase{"Code404", "<error code='404'/>", -2, -4},
-                    TCase{"Code401", "<error code='401'/>", -2, -2}, TCase{"Code500", "<error code='500'/>", -1, -1},
-                    TCase{"Code503", "<error code='503'/>", -4, -4}, TCase{"Code501", "<error code='501'/>", -6, -6},
-                    TCase{"Code999", "<error code='999'/>", -7, -7}, TCase{"CodeMinus401", "<error code='-401'/>", -7, -7},
-                    // The code decides over the condition; a code in hexadecimal is a code too.
-                    TCase{"CodeBeforeCondition", "<error code='401'><conflict/></error>", -2, -2},
-                    TCase{"HexadecimalCode", "<error code='$191'><conflict/></error>", -2, -2},
-                    // A code that is no number leaves the decision to the condition.
-                    TCase{"CodeThatIsNoNumber", "<error code='abc'><conflict/></error>", -3, -3}),
+    testing::Values(
+        TCase{"Code409", "<error code='409'/>", jabberErrUnavailable, jabberErrUnavailable},
+        TCase{"Code404", "<error code='404'/>", jabberErrAuth, jabberErrRecipient},
+        TCase{"Code401", "<error code='401'/>", jabberErrAuth, jabberErrAuth},
+        TCase{"Code500", "<error code='500'/>", jabberErrServer, jabberErrServer},
+        TCase{"Code503", "<error code='503'/>", jabberErrRecipient, jabberErrRecipient},
+        TCase{"Code501", "<error code='501'/>", jabberErrInvalidMessage, jabberErrInvalidMessage},
+        TCase{"Code999", "<error code='999'/>", jabberErrUnexpected, jabberErrUnexpected},
+        TCase{"CodeMinus401", "<error code='-401'/>", jabberErrUnexpected, jabberErrUnexpected},
+        // The code decides over the condition; a code in hexadecimal is a code too.
+        TCase{"CodeBeforeCondition", "<error code='401'><conflict/></error>", jabberErrAuth, jabberErrAuth},
+        TCase{"HexadecimalCode", "<error code='$191'><conflict/></error>", jabberErrAuth, jabberErrAuth},
+        // A code that is no number leaves the decision to the condition.
+        TCase{"CodeThatIsNoNumber", "<error code='abc'><conflict/></error>", jabberErrUnavailable,
+              jabberErrUnavailable}),
     NameBy(&TCase::Name));
 
 INSTANTIATE_TEST_SUITE_P(
     Conditions, ClassifyTest,
-    testing::Values(TCase{"Forbidden", Condition("forbidden"), -1, -1}, TCase{"HostUnknown", Condition("host-unknown"), -4, -4},
-                    TCase{"BadRequest", Condition("bad-request"), -2, -4}, TCase{"SeeOtherHost", Condition("see-other-host"), -3, -3},
-                    TCase{"NotAuthorized", Condition("not-authorized"), -2, -2},
-                    TCase{"RecipientUnavailable", Condition("recipient-unavailable"), -5, -5},
-                    TCase{"FeatureNotImplemented", Condition("feature-not-implemented"), -6, -6},
-                    TCase{"UnlistedCondition", Condition("payment-required"), -7, -7},
-                    // Containment: a part of an entry belongs to the entry's list,
-                    // and the first list that contains the name decides.
-                    TCase{"PartOfAnEntry", Condition("not-well-formed"), -6, -6}, TCase{"FirstListThatHoldsIt", Condition("gone"), -4, -4},
-                    TCase{"SaslFailure", "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'><not-authorized/></failure>", -2, -2},
-                    TCase{"StreamErrorOverLines", "<stream:error>\r\n  <system-shutdown/>\r\n</stream:error>", -3, -3},
-                    // Neither a code nor a child: the catch-all.
-                    TCase{"NoCodeNoChild", "<error type='cancel'></error>", -7, -7}, TCase{"Empty", "", -7, -7}),
+    testing::Values(
+        TCase{"Forbidden", Condition("forbidden"), jabberErrServer, jabberErrServer},
+        TCase{"HostUnknown", Condition("host-unknown"), jabberErrRecipient, jabberErrRecipient},
+        TCase{"BadRequest", Condition("bad-request"), jabberErrAuth, jabberErrRecipient},
+        TCase{"SeeOtherHost", Condition("see-other-host"), jabberErrUnavailable, jabberErrUnavailable},
+        TCase{"NotAuthorized", Condition("not-authorized"), jabberErrAuth, jabberErrAuth},
+        TCase{"RecipientUnavailable", Condition("recipient-unavailable"), jabberErrOffline, jabberErrOffline},
+        TCase{"FeatureNotImplemented", Condition("feature-not-implemented"), jabberErrInvalidMessage,
+              jabberErrInvalidMessage},
+        TCase{"UnlistedCondition", Condition("payment-required"), jabberErrUnexpected, jabberErrUnexpected},
+        // Containment: a part of an entry belongs to the entry's list,
+        // and the first list that contains the name decides.
+        TCase{"PartOfAnEntry", Condition("not-well-formed"), jabberErrInvalidMessage, jabberErrInvalidMessage},
+        TCase{"FirstListThatHoldsIt", Condition("gone"), jabberErrRecipient, jabberErrRecipient},
+        TCase{"SaslFailure", "<failure xmlns='urn:ietf:params:xml:ns:xmpp-sasl'><not-authorized/></failure>",
+              jabberErrAuth, jabberErrAuth},
+        TCase{"StreamErrorOverLines", "<stream:error>\r\n  <system-shutdown/>\r\n</stream:error>",
+              jabberErrUnavailable, jabberErrUnavailable},
+        // Neither a code nor a child: the catch-all.
+        TCase{"NoCodeNoChild", "<error type='cancel'></error>", jabberErrUnexpected, jabberErrUnexpected},
+        TCase{"Empty", "", jabberErrUnexpected, jabberErrUnexpected}),
     NameBy(&TCase::Name));
 
 // Every numeric code and condition name the classification knows, by the
@@ -88,21 +103,25 @@ TEST(Classify, EveryKnownCodeAndCondition) {
     int32_t InSession;
   } classes[] = {
       {{403, 405, 500},
-       {"connection-timeout", "internal-server-error", "policy-violation", "resource-constraint", "forbidden"}, -1, -1},
+       {"connection-timeout", "internal-server-error", "policy-violation", "resource-constraint", "forbidden"},
+       jabberErrServer, jabberErrServer},
       {{408, 502, 503, 504},
        {"item-not-found", "service-unavailable", "remote-server-timeout", "remote-server-not-found", "host-gone",
         "host-unknown"},
-       -4, -4},
-      {{400, 404, 406, 407}, {"jid-malformed", "invalid-from", "bad-request", "not-acceptable", "not-allowed"}, -2, -4},
+       jabberErrRecipient, jabberErrRecipient},
+      {{400, 404, 406, 407},
+       {"jid-malformed", "invalid-from", "bad-request", "not-acceptable", "not-allowed"},
+       jabberErrAuth, jabberErrRecipient},
       {{302, 409},
-       {"conflict", "system-shutdown", "invalid-id", "see-other-host", "redirect", "subscription-required"}, -3, -3},
-      {{401}, {"not-authorized"}, -2, -2},
-      {{}, {"recipient-unavailable"}, -5, -5},
+       {"conflict", "system-shutdown", "invalid-id", "see-other-host", "redirect", "subscription-required"},
+       jabberErrUnavailable, jabberErrUnavailable},
+      {{401}, {"not-authorized"}, jabberErrAuth, jabberErrAuth},
+      {{}, {"recipient-unavailable"}, jabberErrOffline, jabberErrOffline},
       {{501},
        {"invalid-namespace", "bad-namespace-prefix", "bad-format", "invalid-xml", "restricted-xml",
         "undefined-condition", "unsupported-encoding", "unsupported-stanza-type", "unsupported-version",
         "xml-not-well-formed", "feature-not-implemented", "unexpected-request"},
-       -6, -6},
+       jabberErrInvalidMessage, jabberErrInvalidMessage},
   };
   for (const auto& c : classes) {
     std::vector<std::string> elements;
@@ -116,9 +135,15 @@ TEST(Classify, EveryKnownCodeAndCondition) {
 }
 
 TEST(Classify, MessageIsTheCodesTextThenTheElement) {
-  std::string message;
-  Classify(Condition("conflict"), false, &message);
-  EXPECT_EQ(message, "Server is temporarily unavailable; " + Condition("conflict"));
+  const std::pair<std::string, std::string> cases[] = {
+      {Condition("conflict"), "Server is temporarily unavailable; "},
+      {Condition("bad-format"), "Message is invalid or invalid recipient; "},
+  };
+  for (const auto& [element, text] : cases) {
+    std::string message;
+    Classify(element, false, &message);
+    EXPECT_EQ(message, text + element);
+  }
 }
 
 TEST(RaiseSendError, WithoutExtraTheMessageIsTheTextAlone) {

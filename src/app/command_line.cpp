@@ -18,8 +18,6 @@ bool IsHelpSwitch(const std::string& argument) {
   return false;
 }
 
-void SetHost(TFrontEnd& state, std::string value) { state.Host = std::move(value); }
-
 // A port beyond 16 bits keeps its low 16 bits, so 65536 reads as 0 (missing).
 void SetPort(TFrontEnd& state, std::string value) {
   state.Port = static_cast<uint16_t>(static_cast<uint32_t>(ReadNumber(value)));
@@ -27,33 +25,13 @@ void SetPort(TFrontEnd& state, std::string value) {
 
 void SetTimeout(TFrontEnd& state, std::string value) { state.Timeout = ReadNumber(value); }
 
-void SetDomain(TFrontEnd& state, std::string value) { state.Domain = std::move(value); }
-
-void SetTls(TFrontEnd& state, std::string value) { state.Tls = std::move(value); }
-
-void SetCaFile(TFrontEnd& state, std::string value) { state.CaFile = std::move(value); }
-
-// Read strictly when the check applies it, so that a value that is no number
-// is reported rather than read as 0.
-void SetCertDays(TFrontEnd& state, std::string value) { state.CertDays = std::move(value); }
-
-void SetUser(TFrontEnd& state, std::string value) { state.User = std::move(value); }
-
-void SetPassword(TFrontEnd& state, std::string value) { state.Password = std::move(value); }
-
-void SetPassFile(TFrontEnd& state, std::string value) { state.PassFile = std::move(value); }
-
-void SetAuth(TFrontEnd& state, std::string value) { state.Auth = std::move(value); }
-
-void SetSrv(TFrontEnd& state, std::string value) { state.Srv = std::move(value); }
-
-void SetS2s(TFrontEnd& state, std::string value) { state.S2s = std::move(value); }
-
-void SetIp(TFrontEnd& state, std::string value) { state.Ip = std::move(value); }
-
-void SetDeadline(TFrontEnd& state, std::string value) { state.Deadline = std::move(value); }
-
-void SetFrom(TFrontEnd& state, std::string value) { state.From = std::move(value); }
+// The other keys keep their text as given. Where a key takes only certain
+// values, the check run reads it strictly when it applies it, so that a value
+// that is not what the key takes is reported rather than read as another.
+template <auto Field>
+void Keep(TFrontEnd& state, std::string value) {
+  state.*Field = std::move(value);
+}
 
 // The keys in the order they are tried; only the first one found in an
 // argument applies, so "-host:-port:1" names the host "-port:1".
@@ -62,29 +40,29 @@ struct TKey {
   void (*Apply)(TFrontEnd& state, std::string value);
 };
 constexpr TKey kKeys[] = {
-    {"-host:", SetHost},
+    {"-host:", Keep<&TFrontEnd::Host>},
     {"-port:", SetPort},
     {"-timeout:", SetTimeout},
-    {"-domain:", SetDomain},
-    {"-tls:", SetTls},
-    {"-cafile:", SetCaFile},
-    {"-certdays:", SetCertDays},
-    {"-user:", SetUser},
-    {"-password:", SetPassword},
-    {"-passfile:", SetPassFile},
-    {"-auth:", SetAuth},
-    {"-srv:", SetSrv},
-    {"-s2s:", SetS2s},
-    {"-ip:", SetIp},
-    {"-deadline:", SetDeadline},
-    {"-from:", SetFrom},
+    {"-domain:", Keep<&TFrontEnd::Domain>},
+    {"-tls:", Keep<&TFrontEnd::Tls>},
+    {"-cafile:", Keep<&TFrontEnd::CaFile>},
+    {"-certdays:", Keep<&TFrontEnd::CertDays>},
+    {"-user:", Keep<&TFrontEnd::User>},
+    {"-password:", Keep<&TFrontEnd::Password>},
+    {"-passfile:", Keep<&TFrontEnd::PassFile>},
+    {"-auth:", Keep<&TFrontEnd::Auth>},
+    {"-srv:", Keep<&TFrontEnd::Srv>},
+    {"-s2s:", Keep<&TFrontEnd::S2s>},
+    {"-ip:", Keep<&TFrontEnd::Ip>},
+    {"-deadline:", Keep<&TFrontEnd::Deadline>},
+    {"-from:", Keep<&TFrontEnd::From>},
 };
 
 // Keys that take the whole rest of an argument that begins with them, so
 // that a password may hold any text, other keys' names included.
 constexpr TKey kWholeKeys[] = {
-    {"-password:", SetPassword},
-    {"-passfile:", SetPassFile},
+    {"-password:", Keep<&TFrontEnd::Password>},
+    {"-passfile:", Keep<&TFrontEnd::PassFile>},
 };
 
 // A key may stand anywhere in an argument that begins with "-"; its value is

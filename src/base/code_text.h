@@ -3,8 +3,8 @@
 // in one table: every text the user can see stands in one place, and no
 // index arithmetic can pair a code with its neighbour's text.
 
-#include <cstddef>
 #include <cstdint>
+#include <span>
 
 struct TCodeText {
   std::int32_t Code;
@@ -13,8 +13,7 @@ struct TCodeText {
 
 // The text of Code in Table. A code the table lacks gets the text of
 // Fallback, so that no message is ever empty.
-template <std::size_t N>
-const char* TextOf(const TCodeText (&Table)[N], std::int32_t Code, std::int32_t Fallback) {
+inline const char* TextOf(std::span<const TCodeText> Table, std::int32_t Code, std::int32_t Fallback) {
   const char* fallback = "";
   for (const TCodeText& entry : Table) {
     if (entry.Code == Code) return entry.Text;

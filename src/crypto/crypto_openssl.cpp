@@ -7,7 +7,6 @@
 // goes through the table below. Where libssl is already loaded, dlopen gives
 // the same libcrypto it brought along.
 
-#include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -16,8 +15,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <mutex>
 
+#include "base/loaded_library.h"
 #include "crypto/crypto.h"
 
 namespace {
@@ -42,11 +41,13 @@ constexpr const char* kTooLarge = "{} cannot take that much data";
   X(ERR_clear_error)            \
   X(ERR_reason_error_string)
 
-// The libcrypto calls the program makes, resolved once from the loaded library.
+// The libcrypto calls the program makes.
 struct TLibCrypto {
-#define TOLVANE_DECLARE(name) decltype(&::name) name = nullptr;
-  TOLVANE_CRYPTO_CALLS(TOLVANE_DECLARE)
-#undef TOLVANE_DECLARE
+  TOLVANE_CRYPTO_CALLS(TOLVANE_CALL_POINTER)
+  template <typename F>
+  void Resolve(F&& Call) {
+    TOLVANE_CRYPTO_CALLS(TOLVANE_RESOLVE_CALL)
+  }
 };
 
 std::string Fill(const char* Text, const std::string& Value) {
@@ -56,33 +57,12 @@ std::string Fill(const char* Text, const std::string& Value) {
   return result;
 }
 
-// Loaded at most once per process and never unloaded; a failed load is
-// tried again by the next call.
-const TLibCrypto* g_libCrypto = nullptr;
-std::mutex g_loading;
-
 const TLibCrypto& LibCrypto() {
-  std::lock_guard<std::mutex> lock(g_loading);
-  if (g_libCrypto) return *g_libCrypto;
-  void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char* reason = dlerror();
-    throw ECryptoError(reason ? reason : kNoReason);
-  }
-  auto* calls = new TLibCrypto;
-  const char* missing = nullptr;
-#define TOLVANE_RESOLVE(name)                                               \
-  calls->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
-  if (!calls->name && !missing) missing = #name;
-  TOLVANE_CRYPTO_CALLS(TOLVANE_RESOLVE)
-#undef TOLVANE_RESOLVE
-  if (missing) {
-    delete calls;
-    dlclose(library);
-    throw ECryptoError(Fill(kMissingCall, missing));
-  }
-  g_libCrypto = calls;
-  return *g_libCrypto;
+  TLoadFailure failure;
+  const TLibCrypto* calls = LoadCalls<TLibCrypto>(kLibrary, failure);
+  if (calls) return *calls;
+  if (!failure.Missing.empty()) throw ECryptoError(Fill(kMissingCall, failure.Missing));
+  throw ECryptoError(failure.Reason.empty() ? kNoReason : failure.Reason);
 }
 
 // A failed call, with the reason of the oldest error queued, which is

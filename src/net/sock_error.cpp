@@ -1,8 +1,6 @@
-// Socket error codes, their texts and the composition of the message.
+// The texts of the socket's steps.
 
 #include "net/sock_error.h"
-
-#include "base/code_text.h"
 
 namespace {
 
@@ -17,18 +15,12 @@ const TCodeText kTexts[] = {
     {sockErrTimeout, "Timeout"},
 };
 
-std::string ComposeMessage(std::int32_t Code, std::int32_t WinSockError, const std::string& Description) {
-  std::string text = SockErrorText(Code);
-  if (WinSockError != 0 && !Description.empty()) text += ". " + Description;
-  return text;
-}
-
 }  // namespace
 
-const char* SockErrorText(std::int32_t Code) { return TextOf(kTexts, Code, sockErrWinSock); }
+constinit const TErrorFamily kSockErrors{kTexts, sockErrWinSock, ". {}"};
 
+// Without an error number there is nothing the description could explain.
 EVHSyncSockError::EVHSyncSockError(std::int32_t ACode, std::int32_t AWinSockError, const std::string& ADescription)
-    : EBaseError(ComposeMessage(ACode, AWinSockError, ADescription)),
-      Code(ACode),
+    : ECodedError(kSockErrors, ACode, {}, AWinSockError != 0 ? ADescription : std::string()),
       WinSockError(AWinSockError),
       Description(ADescription) {}

@@ -7,13 +7,13 @@
 // instructions, and most checks never look up an SRV record.
 
 #include <arpa/nameser.h>
-#include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <resolv.h>
 
 #include <cstring>
 
+#include "base/loaded_library.h"
 #include "net/srv.h"
 
 namespace {
@@ -33,33 +33,25 @@ TSrvAnswer Failed(TSrvFailure Failure) {
   return answer;
 }
 
-// The answer's parsers from libresolv, loaded at first use; null when the
-// library or one of them is missing.
+// The answer's parsers from libresolv.
 struct TParsers {
-  decltype(&::ns_initparse) InitParse = nullptr;
-  decltype(&::ns_parserr) ParseRecord = nullptr;
+  TOLVANE_CALL_POINTER(ns_initparse)
+  TOLVANE_CALL_POINTER(ns_parserr)
+  template <typename F>
+  void Resolve(F&& Call) {
+    TOLVANE_RESOLVE_CALL(ns_initparse)
+    TOLVANE_RESOLVE_CALL(ns_parserr)
+  }
 };
-
-const TParsers& Parsers() {
-  static const TParsers parsers = [] {
-    TParsers loaded;
-    void* library = dlopen("libresolv.so.2", RTLD_NOW | RTLD_LOCAL);
-    if (!library) return loaded;
-    loaded.InitParse = reinterpret_cast<decltype(&::ns_initparse)>(dlsym(library, "ns_initparse"));
-    loaded.ParseRecord = reinterpret_cast<decltype(&::ns_parserr)>(dlsym(library, "ns_parserr"));
-    return loaded;
-  }();
-  return parsers;
-}
 
 // The SRV records of a whole answer message; false when it cannot be read.
 bool ReadRecords(const TParsers& Parse, const unsigned char* Message, int Length, std::vector<TSrvRecord>& Records) {
   ns_msg handle;
-  if (Parse.InitParse(Message, Length, &handle) != 0) return false;
+  if (Parse.ns_initparse(Message, Length, &handle) != 0) return false;
   const int count = ns_msg_count(handle, ns_s_an);
   for (int i = 0; i < count; ++i) {
     ns_rr rr;
-    if (Parse.ParseRecord(&handle, ns_s_an, i, &rr) != 0) return false;
+    if (Parse.ns_parserr(&handle, ns_s_an, i, &rr) != 0) return false;
     if (ns_rr_type(rr) != ns_t_srv || ns_rr_class(rr) != ns_c_in) continue;
     if (ns_rr_rdlen(rr) < 7) return false;
     const unsigned char* data = ns_rr_rdata(rr);
@@ -80,8 +72,9 @@ bool ReadRecords(const TParsers& Parse, const unsigned char* Message, int Length
 }  // namespace
 
 TSrvAnswer LookUpSrv(const std::string& Name) {
-  const TParsers& parse = Parsers();
-  if (!parse.InitParse || !parse.ParseRecord) return Failed(TSrvFailure::NoResolver);
+  TLoadFailure missing;
+  const TParsers* parse = LoadCalls<TParsers>("libresolv.so.2", missing);
+  if (!parse) return Failed(TSrvFailure::NoResolver);
   struct __res_state state;
   std::memset(&state, 0, sizeof state);
   if (res_ninit(&state) != 0) return Failed(TSrvFailure::NoResolver);
@@ -95,7 +88,7 @@ TSrvAnswer LookUpSrv(const std::string& Name) {
     if (number == HOST_NOT_FOUND || number == NO_DATA) return answer;
     return Failed(FailureOf(number));
   }
-  const bool read = ReadRecords(parse, message, length, answer.Records);
+  const bool read = ReadRecords(*parse, message, length, answer.Records);
   res_nclose(&state);
   if (!read) return Failed(TSrvFailure::Unreadable);
   answer.Kind = answer.Records.empty() ? TSrvAnswer::TKind::NoRecord : TSrvAnswer::TKind::Records;

@@ -2,12 +2,9 @@
 
 #include "net/sync_socket.h"
 
-#include <algorithm>
-
 #include "base/deadline.h"
 #include "net/host_address.h"
 #include "net/system_error.h"
-#include "net/tls_error.h"
 
 namespace np = netplatform;
 
@@ -220,17 +217,6 @@ TSyncSocket::TConnectFailure TSyncSocket::ConnectTimed(const np::Address& Addres
 }
 
 void TSyncSocket::Close() noexcept {
-  if (FTls) {
-    // The TLS stream's Close sends its close_notify through Send and comes
-    // back here to close the socket; it is taken out of FTls first so that
-    // it runs once. A close_notify that cannot go out leaves no error of its
-    // own behind.
-    const std::unique_ptr<TTlsStream> tls = std::move(FTls);
-    FTlsPlain.clear();
-    const std::int32_t code = FLastErrorCode;
-    tls->Close();
-    FLastErrorCode = code;
-  }
   if (FSocket != np::kInvalidSocket) {
     FLastWinSockError = np::CloseSocket(FSocket);
     FSocket = np::kInvalidSocket;
@@ -262,7 +248,6 @@ bool TSyncSocket::WaitFor(np::WaitFor What, std::int32_t TimeoutMs) {
 void TSyncSocket::SendBuffer(const void* Data, std::int32_t Length, std::int32_t TimeoutMs) {
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
   if (Length <= 0) return;  // a negative length is never passed; it sends nothing
-  if (FTls) return FTls->Send({static_cast<const char*>(Data), static_cast<std::size_t>(Length)}, TimeoutMs);
   if (!WaitForWrite(TimeoutMs)) RaiseError(sockErrSend, FLastWinSockError);
   if (np::Send(FSocket, Data, Length) == np::kSocketError) RaiseError(sockErrSend, np::LastError());
 }
@@ -271,7 +256,6 @@ void TSyncSocket::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
   // A failure leaves Text empty rather than holding a buffer of zero bytes.
   Text.clear();
   if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
-  if (FTls) return ReceiveTls(TimeoutMs, Text);
   if (!WaitForRead(TimeoutMs)) RaiseError(sockErrRead, FLastWinSockError);
   Text.resize(kReceiveSize);
   int n = np::Receive(FSocket, Text.data(), kReceiveSize);
@@ -282,31 +266,6 @@ void TSyncSocket::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
   }
   Text.resize(static_cast<std::size_t>(n));
   if (n == 0) RaiseError(sockErrRead, 0);
-}
-
-void TSyncSocket::StartTls(TTlsContext& Context, const std::string& ServerName, std::int32_t TimeoutMs) {
-  if (FSocket == np::kInvalidSocket) RaiseError(sockErrWinSock, 0);
-  // The stream only becomes the socket's once the handshake is complete: a
-  // failed handshake has nothing to close politely.
-  auto tls = std::make_unique<TTlsStream>(*this, Context, ServerName);
-  tls->Handshake(TimeoutMs);
-  FTls = std::move(tls);
-  FTlsPlain.clear();
-}
-
-TPeerCertificate TSyncSocket::PeerCertificate() {
-  if (!FTls) throw ETlsError(tlsErrHandshake, {TlsReasonText(TTlsReason::NoCertificate)});
-  return FTls->PeerCertificate();
-}
-
-// As a plain receive: the first plaintext there is, at most kReceiveSize
-// bytes of it, waiting at most TimeoutMs; the server's close_notify reads
-// as a closed socket.
-void TSyncSocket::ReceiveTls(std::int32_t TimeoutMs, std::string& Text) {
-  if (FTlsPlain.empty() && FTls->Receive(TimeoutMs, FTlsPlain) != TReceived::Data) RaiseError(sockErrRead, 0);
-  const std::size_t count = std::min(FTlsPlain.size(), static_cast<std::size_t>(kReceiveSize));
-  Text.assign(FTlsPlain, 0, count);
-  FTlsPlain.erase(0, count);
 }
 
 void TSyncSocket::Send(std::string_view Data, std::int32_t TimeoutMs) {

@@ -4,12 +4,10 @@
 // without limit, -1 polls once). Every failure raises EVHSyncSockError with the code of
 // the failed step; no failure closes the socket, the owner decides that.
 //
-// As a TByteStream it carries the socket's own bytes, never TLS's: a
-// conversation stacks a TTlsStream on it, as StartTls does for SendBuffer and
-// ReceiveText.
+// It is the plain socket alone: a conversation that wants TLS stacks a
+// TTlsStream on it as a TByteStream.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +16,6 @@
 #include "net/byte_stream.h"
 #include "net/platform.h"
 #include "net/sock_error.h"
-#include "net/tls.h"
-#include "net/tls_stream.h"
 
 // A place to connect to: a host as TSyncSocket::Connect takes it, and a port.
 struct TEndpoint {
@@ -67,8 +63,7 @@ class TSyncSocket : public TByteStream {
   // has no address of Families fails as a look-up.
   void ConnectToFirst(const std::vector<TEndpoint>& Endpoints, TFamilies Families, const TDeadline& Deadline,
                       TConnectTrail& Trail);
-  // Closes the socket if there is one, after TLS's close_notify when TLS
-  // runs (sent only if the socket takes it at once); never raises.
+  // Closes the socket if there is one; never raises.
   void Close() noexcept override;
   // Liveness test that costs at most 5 ms: false before Connect, after Close
   // and once the peer has closed. Without PeekOnTest it consumes up to 2
@@ -82,17 +77,6 @@ class TSyncSocket : public TByteStream {
   // Replaces Text with what one receive delivers, at most 20480 bytes; waits
   // for data at most TimeoutMs. A closed peer raises sockErrRead.
   void ReceiveText(std::int32_t TimeoutMs, std::string& Text);
-
-  // Starts TLS on the connected socket: the whole handshake within
-  // TimeoutMs. ServerName goes to the server for its choice of certificate.
-  // From then on SendBuffer and ReceiveText carry their bytes through TLS,
-  // and Close sends TLS's close_notify before it closes the socket. Raises
-  // ETlsError (tlsErrHandshake, with the reason), EVHSyncSockError when the
-  // socket fails.
-  void StartTls(TTlsContext& Context, const std::string& ServerName, std::int32_t TimeoutMs);
-  // What the TLS library found out about the server's certificate; raises
-  // ETlsError when there is none (no TLS, or the server sent none).
-  TPeerCertificate PeerCertificate();
 
   // The plain socket's bytes. Send sends all of Data, each wait for
   // writability bounded by TimeoutMs; Receive waits at most TimeoutMs and
@@ -108,11 +92,6 @@ class TSyncSocket : public TByteStream {
   // Read access to the state, for owners that need it and for tests.
   bool Connected() const { return FConnected; }
   netplatform::SocketHandle Socket() const { return FSocket; }
-  std::int32_t SocketType() const { return FSocketType; }
-  std::int32_t LastErrorCode() const { return FLastErrorCode; }
-  std::int32_t LastWinSockError() const { return FLastWinSockError; }
-  bool NonBlocking() const { return FNonBlocking; }
-  bool WinSockStarted() const { return FWinSockStarted; }
 
   // Largest chunk one ReceiveText returns.
   static constexpr std::int32_t kReceiveSize = 20480;
@@ -139,13 +118,6 @@ class TSyncSocket : public TByteStream {
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError);
   // As above with a description the caller has (a resolver's own text).
   [[noreturn]] void RaiseError(std::int32_t Code, std::int32_t WinSockError, const std::string& Description);
-
-  void ReceiveTls(std::int32_t TimeoutMs, std::string& Text);
-
-  // TLS once StartTls has completed, stacked on this socket's own Send and
-  // Receive; its Close comes back to Close here to end the socket.
-  std::unique_ptr<TTlsStream> FTls;
-  std::string FTlsPlain;  // decrypted bytes beyond what ReceiveText handed out
 
   bool FConnected = false;
   netplatform::SocketHandle FSocket = netplatform::kInvalidSocket;

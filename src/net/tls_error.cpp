@@ -1,10 +1,8 @@
-// TLS error codes, their texts and the composition of the message.
+// The texts of the TLS codes and of the reasons the program gives itself.
 
 #include "net/tls_error.h"
 
 #include <iterator>
-
-#include "base/code_text.h"
 
 namespace {
 
@@ -46,29 +44,17 @@ const char* const kReasonTexts[] = {
 };
 static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TTlsReason::LessThanADay) + 1);
 
-std::string Fill(const std::string& Text, const std::vector<std::string>& Values) {
-  std::string result;
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < Text.size(); ++i) {
-    if (Text.compare(i, 2, "{}") == 0) {
-      if (next < Values.size()) result += Values[next++];
-      ++i;
-    } else {
-      result += Text[i];
-    }
-  }
-  return result;
-}
-
 }  // namespace
+
+constinit const TErrorFamily kTlsErrors{kTexts, tlsErrConnection, ""};
 
 const char* TlsReasonText(TTlsReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 
 std::string TlsDaysText(std::int64_t Days) {
   if (Days < 1) return TlsReasonText(TTlsReason::LessThanADay);
   if (Days == 1) return TlsReasonText(TTlsReason::Day);
-  return Fill(TlsReasonText(TTlsReason::Days), {std::to_string(Days)});
+  return FillText(TlsReasonText(TTlsReason::Days), {std::to_string(Days)});
 }
 
 ETlsError::ETlsError(std::int32_t ACode, const std::vector<std::string>& Values)
-    : EBaseError(Fill(TextOf(kTexts, ACode, tlsErrConnection), Values)), Code(ACode) {}
+    : ECodedError(kTlsErrors, ACode, Values, "") {}

@@ -8,22 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "base/base_error.h"
+#include "base/coded_error.h"
 
-// Settings that make a TLS check impossible.
-inline constexpr std::int32_t tlsErrLibrary = -1;    // the TLS library cannot be used
-inline constexpr std::int32_t tlsErrCaFile = -2;     // the CA file cannot be read
-inline constexpr std::int32_t tlsErrCaEmpty = -3;    // the CA file holds no certificate
-// The server's side.
-inline constexpr std::int32_t tlsErrNoStartTls = -4;
-inline constexpr std::int32_t tlsErrStartTlsRefused = -5;
-inline constexpr std::int32_t tlsErrHandshake = -6;
-inline constexpr std::int32_t tlsErrNotTrusted = -7;
-inline constexpr std::int32_t tlsErrExpired = -8;
-inline constexpr std::int32_t tlsErrNotYetValid = -9;
-inline constexpr std::int32_t tlsErrNameMismatch = -10;
-inline constexpr std::int32_t tlsErrExpiresSoon = -11;
-inline constexpr std::int32_t tlsErrConnection = -12;  // a record after the handshake
+enum : std::int32_t {
+  // Settings that make a TLS check impossible: the TLS library cannot be
+  // used, the CA file cannot be read, it holds no certificate.
+  tlsErrLibrary = -1, tlsErrCaFile = -2, tlsErrCaEmpty = -3,
+  // The server's side; tlsErrConnection is a record after the handshake.
+  tlsErrNoStartTls = -4, tlsErrStartTlsRefused = -5, tlsErrHandshake = -6,
+  tlsErrNotTrusted = -7, tlsErrExpired = -8, tlsErrNotYetValid = -9,
+  tlsErrNameMismatch = -10, tlsErrExpiresSoon = -11, tlsErrConnection = -12,
+};
+
+// Every detail has its "{}" in the code's text; a code outside the table
+// gets the text of tlsErrConnection.
+extern const TErrorFamily kTlsErrors;
 
 // Reasons the program gives itself where the library has none.
 enum class TTlsReason {
@@ -49,10 +48,8 @@ const char* TlsReasonText(TTlsReason Reason);
 // "1 day", "5 days" or "less than a day" for a whole number of days left.
 std::string TlsDaysText(std::int64_t Days);
 
-class ETlsError : public EBaseError {
+class ETlsError : public ECodedError {
  public:
   // Values fill the placeholders of the code's text in order.
   explicit ETlsError(std::int32_t ACode, const std::vector<std::string>& Values = {});
-
-  std::int32_t Code;
 };

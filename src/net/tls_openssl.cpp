@@ -10,7 +10,6 @@
 
 #include "net/tls.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -23,8 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
+#include "base/loaded_library.h"
 #include "net/tls_error.h"
 #include "text/utc_time.h"
 
@@ -88,41 +87,23 @@ constexpr const char* kLibrary = "libssl.so.3";
   X(ASN1_STRING_length)               \
   X(GENERAL_NAMES_free)
 
-// The OpenSSL calls the program makes, resolved once from the loaded library.
+// The OpenSSL calls the program makes.
 struct TOpenSsl {
-#define TOLVANE_DECLARE(name) decltype(&::name) name = nullptr;
-  TOLVANE_OPENSSL_CALLS(TOLVANE_DECLARE)
-#undef TOLVANE_DECLARE
+  TOLVANE_OPENSSL_CALLS(TOLVANE_CALL_POINTER)
+  template <typename F>
+  void Resolve(F&& Call) {
+    TOLVANE_OPENSSL_CALLS(TOLVANE_RESOLVE_CALL)
+  }
 };
 
-// Loaded at most once per process and never unloaded; a failed load is
-// tried again by the next context (there is only one per check).
-const TOpenSsl* g_openSsl = nullptr;
-std::mutex g_loading;
+const TOpenSsl* g_openSsl = nullptr;  // once loaded, for the verify callback
 
 const TOpenSsl& OpenSsl() {
-  std::lock_guard<std::mutex> lock(g_loading);
+  TLoadFailure failure;
+  g_openSsl = LoadCalls<TOpenSsl>(kLibrary, failure);
   if (g_openSsl) return *g_openSsl;
-  void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (!library) throw ETlsError(tlsErrLibrary, {dlerror()});
-  auto* calls = new TOpenSsl;
-  bool complete = true;
-  std::string missing;
-#define TOLVANE_RESOLVE(name)                                               \
-  calls->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
-  if (!calls->name && complete) {                                           \
-    complete = false;                                                       \
-    missing = std::string(kLibrary) + ": " + #name;                         \
-  }
-  TOLVANE_OPENSSL_CALLS(TOLVANE_RESOLVE)
-#undef TOLVANE_RESOLVE
-  if (!complete) {
-    delete calls;
-    dlclose(library);
-    throw ETlsError(tlsErrLibrary, {missing});
-  }
-  g_openSsl = calls;
-  return *g_openSsl;
+  if (!failure.Missing.empty()) throw ETlsError(tlsErrLibrary, {std::string(kLibrary) + ": " + failure.Missing});
+  throw ETlsError(tlsErrLibrary, {failure.Reason});
 }
 
 // OpenSSL's reasons are written in lower case; ours are sentences.

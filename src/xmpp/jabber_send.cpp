@@ -1,21 +1,26 @@
 #include "xmpp/jabber_send.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 
 #include "base/base_error.h"
 #include "net/sock_error.h"
 #include "net/tls_error.h"
+#include "text/number.h"
 #include "text/out_buffer.h"
 #include "text/trim.h"
 #include "text/xml_text.h"
 #include "xmpp/jabber_send_error.h"
 #include "xmpp/reply_deadline.h"
+#include "xmpp/server_error.h"
 #include "xmpp/stanzas.h"
 
 namespace {
 
 constexpr std::uint16_t kDefaultPort = 5222;
+// The most one received chunk holds.
+constexpr std::size_t kChunkSize = 20480;
 // Check always replaces it; only a sender used without Check talks to it.
 constexpr const char* kDefaultServer = "xmpp.example.org";
 
@@ -23,6 +28,7 @@ constexpr const char* kDefaultServer = "xmpp.example.org";
 constexpr const char* kErrorMarker = "<error";
 constexpr const char* kStreamErrorMarker = "<stream:error";
 constexpr const char* kFailureMarker = "<failure";
+constexpr const char* kStreamErrorEnd = "</stream:error>";
 constexpr const char* kStreamClose = "</stream:stream>";
 constexpr const char* kClientNamespace = "jabber:client";
 constexpr const char* kAuthNamespace = "jabber:iq:auth";
@@ -45,6 +51,7 @@ constexpr const char* kToName = "to";
 constexpr const char* kFromName = "from";
 constexpr const char* kGet = "get";
 constexpr const char* kSet = "set";
+constexpr const char* kCodeName = "code";
 
 // What a wait was for, as the message of a passed limit names it, followed
 // by the server's address; indexed by TJabberSend's TWaitingFor.
@@ -130,14 +137,31 @@ void TJabberSend::Check(const std::string& Host, const std::vector<TEndpoint>& E
   Check(Host, Endpoints.empty() ? Port : Endpoints.front().Port);
 }
 
+TJabberSend::~TJabberSend() { CloseStream(); }
+
 void TJabberSend::Connect() {
   try {
     if (Connected) CloseSession();
-    FLoginStep = TLoginStep::None;
-    FMessageId.clear();
-    FEndedByServer = false;
-    FEndedBy.clear();
+    ResetSession();
+    CloseStream();
     ConnectEndpoints();
+  } catch (...) {
+    Disconnect();
+    RaiseAfterWait(std::current_exception());
+  }
+  Open(*Socket);
+}
+
+void TJabberSend::Open(TByteStream& Stream) {
+  try {
+    if (Connected) CloseSession();
+    ResetSession();
+    if (FPlain != &Stream) CloseStream();
+    // TLS left from a session the server ended is no part of the new one.
+    FTls.reset();
+    FUnread.clear();
+    FPlain = &Stream;
+    FStream = &Stream;
     if (TlsMode != TTlsMode::None) {
       OpenTlsStream();
       return;
@@ -153,6 +177,32 @@ void TJabberSend::Connect() {
     Disconnect();
     RaiseAfterWait(std::current_exception());
   }
+}
+
+void TJabberSend::ResetSession() {
+  FLoginStep = TLoginStep::None;
+  FMessageId.clear();
+  FEndedByServer = false;
+  FEndedBy.clear();
+  FWaitingFor = TWaitingFor::Connect;
+}
+
+bool TJabberSend::Disconnect() {
+  CloseStream();
+  return TSender::Disconnect();
+}
+
+// TLS's Close sends its close_notify and closes the stream below.
+void TJabberSend::CloseStream() noexcept {
+  if (FTls) {
+    FTls->Close();
+  } else if (FPlain != nullptr) {
+    FPlain->Close();
+  }
+  FTls.reset();
+  FPlain = nullptr;
+  FStream = nullptr;
+  FUnread.clear();
 }
 
 // The liveness test's answer is not needed: a connection that is already
@@ -187,8 +237,23 @@ void TJabberSend::RaiseAfterWait(std::exception_ptr Failure) {
 
 void TJabberSend::WaitResponse(std::int32_t TimeoutMs) {
   std::string chunk;
-  Socket->ReceiveText(TimeoutMs, chunk);
+  ReceiveText(TimeoutMs, chunk);
   AnalyzeResponse(chunk);
+}
+
+// Without a stream (before the first session, after a close) the closed
+// socket raises, as the stream would.
+TByteStream& TJabberSend::Stream() { return FStream != nullptr ? *FStream : *Socket; }
+
+// TLS hands out all the plaintext it has at once, which may be more than a
+// chunk; the rest waits in FUnread for the next call.
+void TJabberSend::ReceiveText(std::int32_t TimeoutMs, std::string& Text) {
+  Text.clear();
+  if (FUnread.empty() && Stream().Receive(TimeoutMs, FUnread) != TByteStream::TReceived::Data)
+    throw EVHSyncSockError(sockErrRead, 0, "");
+  const std::size_t count = std::min(FUnread.size(), kChunkSize);
+  Text.assign(FUnread, 0, count);
+  FUnread.erase(0, count);
 }
 
 // The first marker found decides. Error markers come first so that an error
@@ -261,6 +326,14 @@ void TJabberSend::AnalyzeResponse(const std::string& Chunk) {
     return;
   }
   RaiseSendError(jabberErrServer, text);
+}
+
+bool TJabberSend::JudgeStreamEnd(std::string& Reply) {
+  if (!(Contains(Reply, kStreamErrorMarker) && Contains(Reply, kStreamErrorEnd)) && !Contains(Reply, kStreamClose))
+    return false;
+  AnalyzeResponse(Reply);
+  Reply.clear();
+  return true;
 }
 
 // A server that lists the fields again in answer to the "set" query has not
@@ -371,59 +444,34 @@ void TJabberSend::SettleMessages(const std::string& Text) {
   });
 }
 
-void TJabberSend::CloseSession() {
-  try {
-    if (Connected) {
-      TOutBuffer buffer;
-      BuildStreamClose(buffer);
-      SendStanza(buffer);
-      Closing = true;
-      const TReplyDeadline deadline(ResponseTimeout, Deadline);
-      while (Connected) WaitResponse(deadline.Next());
-    }
-  } catch (const std::exception&) {
-    // A session that cannot be closed politely is closed all the same.
-    Connected = false;
-  }
-  Closing = false;
-  ProbeMode = false;
-  Disconnect();
-}
-
-void TJabberSend::SendMessage(const std::string& ARecipient, const std::string& Body) {
-  try {
-    Confirmed = false;
-    LastError.clear();
-    MessageBody = Body;
-    Recipient = ARecipient;
-    // The socket is closed by now; failing at it would only say "Winsock error".
-    if (!Connected && FEndedByServer) RaiseSendError(FEndedCode, TJabberReason::SessionEnded, FEndedBy);
-    FMessageId = MessageId(StanzaCounter);
-    TOutBuffer buffer;
-    BuildMessage(buffer, ARecipient, Body, StanzaCounter);
-    SendStanza(buffer);
-    const TReplyDeadline deadline(ConfirmTimeout);
-    while (!Confirmed) WaitResponse(deadline.Next());
-  } catch (const EVHSyncSockError& failure) {
-    if (failure.Code != sockErrRead) {
-      LastError = MessageOf(failure);
-      throw;
-    }
-    // Silence, a closed connection or a failed receive: nothing confirmed.
-    LastError = JabberErrorText(jabberErrNotConfirmed);
-    ErrorCode = jabberErrNotConfirmed;
-  } catch (const EJabberSendError& failure) {
-    LastError = MessageOf(failure);
-  } catch (const std::exception& failure) {
-    LastError = MessageOf(failure);
-    throw;
-  }
-}
-
 // Waits for writability without limit, or for what is left of the check's.
 void TJabberSend::SendStanza(const TOutBuffer& Buffer) {
   const TWaitingFor before = FWaitingFor;
   FWaitingFor = TWaitingFor::Send;
-  Socket->SendBuffer(Buffer.Data, Buffer.Len, Deadline.Limited() ? Deadline.Next() : 0);
+  Stream().Send(std::string_view(Buffer.Data, Buffer.Len), Deadline.Limited() ? Deadline.Next() : 0);
   FWaitingFor = before;
+}
+
+void TJabberSend::RaiseSendError(std::int32_t Code, const std::string& Extra) {
+  SetErrorCode(Code);
+  throw EJabberSendError(Code, Extra);
+}
+
+void TJabberSend::RaiseSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra) {
+  SetErrorCode(Code);
+  throw EJabberSendError(Code, Reason, Extra);
+}
+
+void TJabberSend::RaiseServerError(const std::string& ErrorElement) {
+  std::int32_t code = 0;
+  if (TryReadNumber(GetAttribute(kCodeName, ErrorElement), code)) RaiseByCode(code, ErrorElement);
+  RaiseByCondition(ErrorElement);
+}
+
+void TJabberSend::RaiseByCode(std::int32_t Code, const std::string& ErrorElement) {
+  RaiseSendError(ClassifyByCode(Code, Connected), ErrorElement);
+}
+
+void TJabberSend::RaiseByCondition(const std::string& ErrorElement) {
+  RaiseSendError(ClassifyByCondition(ErrorElement, Connected), ErrorElement);
 }

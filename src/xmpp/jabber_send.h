@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "base/deadline.h"
+#include "net/byte_stream.h"
 #include "net/sync_socket.h"
 #include "net/tls.h"
+#include "net/tls_stream.h"
 #include "xmpp/sender.h"
 
 struct TOutBuffer;
@@ -29,6 +31,8 @@ enum class TTlsMode { None, StartTls, Direct };
 class TJabberSend : public TSender {
  public:
   TJabberSend(const std::string& AUserName, const std::string& APassword);
+  // Ends the stream as Disconnect does (TLS's close_notify included).
+  ~TJabberSend() override;
 
   // The XMPP domain the stream header names, and the name the server's
   // certificate must carry: Domain, or the server's host when Domain is empty.
@@ -51,8 +55,18 @@ class TJabberSend : public TSender {
   // once at most, so a server that lists no digest field, or lists the fields
   // again in answer to the login, fails the login at once.
   void Connect() override;
-  // Receives one chunk (at most ResponseTimeout or ConfirmTimeout, as the
-  // caller passes) and lets AnalyzeResponse react to it. Raises
+  // Connect's part after the connect: opens the session over Stream, which
+  // is connected to the server and must outlive the session (until
+  // CloseSession or Disconnect), and talks over it, or over TLS stacked on
+  // it when TlsMode asks for TLS, from then on. The same failures as
+  // Connect's, and the same disconnect on any of them.
+  void Open(TByteStream& Stream);
+  // Closes the conversation's stream (after TLS's close_notify when TLS
+  // runs, sent only if it can go out at once) and the socket.
+  bool Disconnect() override;
+  // Receives one chunk of at most 20480 bytes, waiting at most TimeoutMs
+  // (ResponseTimeout or ConfirmTimeout, as the caller passes), and lets
+  // AnalyzeResponse react to it. Raises
   // EVHSyncSockError (sockErrRead) when nothing comes, EJabberSendError
   // for an error, or for a reply it does not know while the session is
   // being opened (an established session leaves such replies alone).
@@ -116,6 +130,12 @@ class TJabberSend : public TSender {
   // Raises ETlsError when TLS cannot be used with these settings.
   void PrepareTls();
 
+  // The two markers either of which ends a reply the opening waits for.
+  struct TReplyEnd {
+    const char* Marker;
+    const char* OtherMarker;
+  };
+
  private:
   // How far the login has gone: each query is sent once at most.
   enum class TLoginStep { None, GetSent, SetSent };
@@ -125,12 +145,26 @@ class TJabberSend : public TSender {
 
   // Connects the socket to the endpoints (or Server:Port).
   void ConnectEndpoints();
+  // Forgets the last session's login, message and end.
+  void ResetSession();
+  // The stream the conversation talks over: TLS or the plain stream, or
+  // the (closed) socket when there is none.
+  TByteStream& Stream();
+  // Replaces Text with the next chunk: at most 20480 bytes of what the
+  // stream delivers, waiting at most TimeoutMs. Nothing in time or a
+  // closed stream raises EVHSyncSockError (sockErrRead); a failed receive
+  // raises the stream's failure.
+  void ReceiveText(std::int32_t TimeoutMs, std::string& Text);
+  // Closes the stream (TLS's Close closes the one below) and forgets it.
+  void CloseStream() noexcept;
   // A failure that came while the whole check's limit passed, as that.
   [[noreturn]] void RaiseAfterWait(std::exception_ptr Failure);
 
   // Connect's part after the socket is connected when TLS is asked for:
   // STARTTLS or direct TLS, the certificate's verdict, the stream over TLS.
   void OpenTlsStream();
+  // Stacks TLS on the plain stream: the whole handshake within TimeoutMs.
+  void StackTls(std::int32_t TimeoutMs);
   // Asks for STARTTLS on the plain stream and reads the answer up to the
   // server's go-ahead.
   void NegotiateStartTls(const TReplyDeadline& Replies);
@@ -142,10 +176,24 @@ class TJabberSend : public TSender {
   void BuildHeader(TOutBuffer& Buffer, bool Versioned) const;
   // The server-to-server stream's features, and the verdict on them.
   void AwaitServerFeatures(const TReplyDeadline& Replies);
-  // Reads chunks until the text holds End or OtherEnd, and returns the text.
-  std::string ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd);
+  // Reads chunks, joined, until the text holds either marker of End, and
+  // returns the text; a stream error or close on the way goes to
+  // JudgeStreamEnd.
+  std::string ReadReplyUntil(const TReplyDeadline& Replies, const TReplyEnd& End);
+  // While the opening joins chunks, a stream error or the server's stream
+  // close ends it as it ends the conversation: once Reply holds a whole one,
+  // the analysis judges Reply (an error is classified and raised; a bare
+  // close leaves the session unestablished, so the next receive fails) and
+  // Reply starts anew; returns whether it did. The analysis looks for the
+  // errors and the close before any other marker, so nothing else in Reply,
+  // a stream header included, counts then.
+  bool JudgeStreamEnd(std::string& Reply);
 
   std::unique_ptr<TTlsContext> FTlsContext;
+  TByteStream* FPlain = nullptr;       // the stream the session was opened over
+  std::unique_ptr<TTlsStream> FTls;    // TLS on FPlain, once its handshake is complete
+  TByteStream* FStream = nullptr;      // FTls or FPlain; none without a session
+  std::string FUnread;                 // received bytes beyond the chunk handed out
 
   // Decides what one received chunk means for the session.
   void AnalyzeResponse(const std::string& Chunk);

@@ -1,10 +1,8 @@
-// Session error codes, their texts and the composition of the message.
+// The texts of the session's error classes and of its own reasons.
 
 #include "xmpp/jabber_send_error.h"
 
 #include <iterator>
-
-#include "base/code_text.h"
 
 namespace {
 
@@ -20,6 +18,12 @@ const TCodeText kTexts[] = {
     {jabberErrRefused, "Connection refused by server"},
 };
 
+}  // namespace
+
+constinit const TErrorFamily kJabberErrors{kTexts, jabberErrUnexpected, "; {}"};
+
+namespace {
+
 // Indexed by TJabberReason.
 const char* const kReasonTexts[] = {
     "Server offers no digest login",
@@ -29,20 +33,12 @@ const char* const kReasonTexts[] = {
 };
 static_assert(std::size(kReasonTexts) == static_cast<std::size_t>(TJabberReason::NoServerAuth) + 1);
 
-std::string Compose(const char* Text, const std::string& Extra) {
-  std::string text = Text;
-  if (!Extra.empty()) text += "; " + Extra;
-  return text;
-}
-
 }  // namespace
-
-const char* JabberErrorText(std::int32_t Code) { return TextOf(kTexts, Code, jabberErrUnexpected); }
 
 const char* JabberReasonText(TJabberReason Reason) { return kReasonTexts[static_cast<int>(Reason)]; }
 
 EJabberSendError::EJabberSendError(std::int32_t ACode, const std::string& Extra)
-    : EBaseError(Compose(JabberErrorText(ACode), Extra)), Code(ACode) {}
+    : ECodedError(kJabberErrors, ACode, {}, Extra) {}
 
 EJabberSendError::EJabberSendError(std::int32_t ACode, TJabberReason Reason, const std::string& Extra)
-    : EBaseError(Compose(JabberReasonText(Reason), Extra)), Code(ACode) {}
+    : ECodedError(kJabberErrors, ACode, JabberReasonText(Reason), {}, Extra) {}

@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "base/base_error.h"
+#include "base/coded_error.h"
 
-inline constexpr std::int32_t jabberErrNotConfirmed = -8;
-inline constexpr std::int32_t jabberErrUnexpected = -7;
-inline constexpr std::int32_t jabberErrInvalidMessage = -6;
-inline constexpr std::int32_t jabberErrOffline = -5;
-inline constexpr std::int32_t jabberErrRecipient = -4;
-inline constexpr std::int32_t jabberErrUnavailable = -3;
-inline constexpr std::int32_t jabberErrAuth = -2;
-inline constexpr std::int32_t jabberErrServer = -1;
-inline constexpr std::int32_t jabberErrRefused = 0;
+enum : std::int32_t {
+  jabberErrNotConfirmed = -8, jabberErrUnexpected = -7, jabberErrInvalidMessage = -6,
+  jabberErrOffline = -5, jabberErrRecipient = -4, jabberErrUnavailable = -3,
+  jabberErrAuth = -2, jabberErrServer = -1, jabberErrRefused = 0,
+};
+
+// A code outside the table (never passed) gets the text of
+// jabberErrUnexpected, so that no message is ever empty.
+extern const TErrorFamily kJabberErrors;
+inline const char* JabberErrorText(std::int32_t Code) { return kJabberErrors.TextOf(Code); }
 
 // Reasons of their own, for failures filed under a code whose text alone
 // would send the user looking in the wrong place.
@@ -31,15 +32,9 @@ enum class TJabberReason {
 // The fixed text of a reason.
 const char* JabberReasonText(TJabberReason Reason);
 
-// The fixed text of a code. A code outside the table (never passed) gets the
-// text of jabberErrUnexpected, so that no message is ever empty.
-const char* JabberErrorText(std::int32_t Code);
-
-class EJabberSendError : public EBaseError {
+class EJabberSendError : public ECodedError {
  public:
   EJabberSendError(std::int32_t ACode, const std::string& Extra);
   // The same code, but the reason's text in place of the code's.
   EJabberSendError(std::int32_t ACode, TJabberReason Reason, const std::string& Extra);
-
-  std::int32_t Code;
 };

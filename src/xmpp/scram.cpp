@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "base/code_text.h"
+#include "base/coded_error.h"
 #include "text/base64.h"
 
 namespace {
@@ -28,18 +28,7 @@ const TCodeText kTexts[] = {
 };
 
 [[noreturn]] void Refuse(std::int32_t Code, const std::vector<std::string>& Details = {}) {
-  const std::string text = TextOf(kTexts, Code, scramMalformed);
-  std::string message;
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "{}") == 0 && next < Details.size()) {
-      message += Details[next++];
-      ++i;
-    } else {
-      message += text[i];
-    }
-  }
-  throw EScramError(message);
+  throw EScramError(FillText(TextOf(kTexts, Code, scramMalformed), Details));
 }
 
 // "=" and "," would be read as the syntax of the message.

@@ -23,7 +23,7 @@ bool TSender::Disconnect() {
 }
 
 bool TSender::ConnectSocket(const std::string& Host, std::uint16_t HostPort) {
-  Socket->Close();
+  Disconnect();
   Socket->Connect(Host, HostPort, 0);
   return Socket->IsConnected();
 }

@@ -1,17 +1,12 @@
 // The classification of the server's error elements into the codes of
 // EJabberSendError, by the legacy numeric code or by the condition's name.
 
-#include <cstdint>
-#include <string>
+#include "xmpp/server_error.h"
 
-#include "text/number.h"
 #include "text/xml_text.h"
-#include "xmpp/jabber_send.h"
 #include "xmpp/jabber_send_error.h"
 
 namespace {
-
-constexpr const char* kCodeName = "code";
 
 // A condition belongs to the first list whose text contains its name, so a
 // name that is only part of an entry counts too ("not-well-formed" is found
@@ -44,68 +39,41 @@ const TConditionList kConditionLists[] = {
 
 }  // namespace
 
-void TJabberSend::RaiseSendError(std::int32_t Code, const std::string& Extra) {
-  SetErrorCode(Code);
-  throw EJabberSendError(Code, Extra);
-}
-
-void TJabberSend::RaiseSendError(std::int32_t Code, TJabberReason Reason, const std::string& Extra) {
-  SetErrorCode(Code);
-  throw EJabberSendError(Code, Reason, Extra);
-}
-
-void TJabberSend::RaiseServerError(const std::string& ErrorElement) {
-  std::int32_t code = 0;
-  if (TryReadNumber(GetAttribute(kCodeName, ErrorElement), code)) RaiseByCode(code, ErrorElement);
-  RaiseByCondition(ErrorElement);
-}
-
-void TJabberSend::RaiseByCode(std::int32_t Code, const std::string& ErrorElement) {
-  std::int32_t result;
+std::int32_t ClassifyByCode(std::int32_t Code, bool Established) {
   switch (Code) {
     case 302:
     case 409:
-      result = jabberErrUnavailable;
-      break;
+      return jabberErrUnavailable;
     case 400:
     case 404:
     case 406:
     case 407:
-      result = Connected ? jabberErrRecipient : jabberErrAuth;
-      break;
+      return Established ? jabberErrRecipient : jabberErrAuth;
     case 401:
-      result = jabberErrAuth;
-      break;
+      return jabberErrAuth;
     case 403:
     case 405:
     case 500:
-      result = jabberErrServer;
-      break;
+      return jabberErrServer;
     case 408:
     case 502:
     case 503:
     case 504:
-      result = jabberErrRecipient;
-      break;
+      return jabberErrRecipient;
     case 501:
-      result = jabberErrInvalidMessage;
-      break;
+      return jabberErrInvalidMessage;
     default:
-      result = jabberErrUnexpected;
+      return jabberErrUnexpected;
   }
-  RaiseSendError(result, ErrorElement);
 }
 
-void TJabberSend::RaiseByCondition(const std::string& ErrorElement) {
+std::int32_t ClassifyByCondition(const std::string& ErrorElement, bool Established) {
   const std::string condition = GetFirstChildName(ErrorElement);
-  std::int32_t result = jabberErrUnexpected;
-  if (!condition.empty()) {
-    for (const TConditionList& list : kConditionLists) {
-      if (std::string(list.Names).find(condition) == std::string::npos) continue;
-      result = list.Code;
-      if (result == kBeforeSession) result = Connected ? jabberErrRecipient : jabberErrAuth;
-      break;
-    }
+  if (condition.empty()) return jabberErrUnexpected;
+  for (const TConditionList& list : kConditionLists) {
+    if (std::string(list.Names).find(condition) == std::string::npos) continue;
+    if (list.Code == kBeforeSession) return Established ? jabberErrRecipient : jabberErrAuth;
+    return list.Code;
   }
-  RaiseSendError(result, ErrorElement);
+  return jabberErrUnexpected;
 }

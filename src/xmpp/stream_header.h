@@ -16,5 +16,5 @@ enum class TStreamHeader {
 // declaration may come first, then the start tag <stream:stream ...> must
 // declare the prefix "stream" as http://etherx.jabber.org/streams and the
 // default namespace as jabber:client. Text after the start tag's ">" is
-// not looked at. Values are compared as written, without entities.
+// not looked at.
 TStreamHeader JudgeStreamHeader(std::string_view Text);

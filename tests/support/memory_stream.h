@@ -3,7 +3,8 @@
 // meets is queued up front (chunks of bytes, a time-out, the end of the
 // stream, a failure to raise), and everything the conversation sends is
 // kept. A reply hook lets a test answer what was sent, as a server whose
-// answer depends on it (one that echoes the client's nonce) would.
+// answer depends on it (one that echoes the client's nonce) would; a
+// scripted server's script can be played as well.
 
 #include <cstdint>
 #include <exception>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "net/byte_stream.h"
+#include "support/scripted_server.h"
 
 class TMemoryStream : public TByteStream {
  public:
@@ -30,8 +32,18 @@ class TMemoryStream : public TByteStream {
     PushFailure(std::make_exception_ptr(std::move(Error)));
   }
 
-  // Records Data, then calls OnSend with it; then raises SendFailure, if
-  // one is set, once.
+  // Plays Script as the scripted server plays it over TCP: each marker wait
+  // is met once what has been sent holds the marker (searched on from the
+  // end of the previous match), and the chunks and the close after it are
+  // queued then. Silence is an empty queue; a script that runs out without
+  // it closes the stream. Steps of time and byte counts have no meaning
+  // here and raise std::logic_error.
+  void Play(TScript Script);
+  // Whether the whole script has played.
+  bool Played() const { return FStep >= FScript.size(); }
+
+  // Records Data, plays the script on, then calls OnSend with it; then
+  // raises SendFailure, if one is set, once.
   void Send(std::string_view Data, std::int32_t TimeoutMs) override;
   // Takes the next event: a chunk is appended whole. An empty queue says
   // TimedOut at once; after Close it says Closed.
@@ -60,4 +72,10 @@ class TMemoryStream : public TByteStream {
   std::vector<TEvent> FEvents;
   std::size_t FNext = 0;
   bool FClosedMet = false;
+  // Plays the script's steps up to the next marker wait that what has been
+  // sent does not meet yet.
+  void PlayOn();
+  TScript FScript;
+  std::size_t FStep = 0;      // the next step to play
+  std::size_t FMatchEnd = 0;  // where the next marker wait searches from
 };

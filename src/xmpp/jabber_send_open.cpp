@@ -1,33 +1,33 @@
-// TJabberSend's TLS side: STARTTLS on the plain stream, or TLS from the first
-// byte, then the verdict on the server's certificate, then the stream over
-// TLS. The library underneath is the net layer's business.
+// TJabberSend's opening of the stream beyond the plain client stream's
+// first answer: STARTTLS on the plain stream, or TLS from the first byte,
+// then the verdict on the server's certificate and the stream over TLS; the
+// server-to-server stream's features. The TLS library underneath is the net
+// layer's business.
+
+#include <algorithm>
+#include <iterator>
 
 #include "net/certificate_check.h"
 #include "net/tls_error.h"
 #include "text/out_buffer.h"
-#include "xmpp/jabber_send_error.h"
 #include "text/utc_time.h"
 #include "xmpp/jabber_send.h"
+#include "xmpp/jabber_send_error.h"
 #include "xmpp/reply_deadline.h"
 #include "xmpp/stanzas.h"
 #include "xmpp/stream_header.h"
 
 namespace {
 
-// The end of the server's stream features, written out or as an empty element.
-constexpr const char* kFeaturesEnd = "</stream:features>";
-constexpr const char* kNoFeatures = "<stream:features/>";
+// The server's stream features end written out or as an empty element; its
+// answer to STARTTLS is the go-ahead or the refusal.
+constexpr TJabberSend::TReplyEnd kFeaturesEnd{"</stream:features>", "<stream:features/>"};
+constexpr TJabberSend::TReplyEnd kStartTlsAnswer{"<proceed", "<failure"};
 constexpr const char* kStartTlsOffer = "<starttls";
-constexpr const char* kDialbackFeature = "urn:xmpp:features:dialback";
-constexpr const char* kDialbackDeclared = "xmlns:db=";
-constexpr const char* kSaslExternal = "<mechanism>EXTERNAL</mechanism>";
-constexpr const char* kProceed = "<proceed";
-constexpr const char* kFailure = "<failure";
-// A stream error or the end of the stream, which the plain conversation's
-// analysis judges once they are complete.
-constexpr const char* kStreamError = "<stream:error";
-constexpr const char* kStreamErrorEnd = "</stream:error>";
-constexpr const char* kStreamClose = "</stream:stream>";
+// The ways to authenticate a server: dialback offered as a feature, or by
+// older servers only declared in their stream header; SASL EXTERNAL, by the
+// server's certificate.
+constexpr const char* kServerAuth[] = {"urn:xmpp:features:dialback", "xmlns:db=", "<mechanism>EXTERNAL</mechanism>"};
 
 // A server that talks on without ever finishing its answer is cut off here;
 // real stream features are a few hundred bytes.
@@ -58,13 +58,23 @@ void TJabberSend::OpenTlsStream() {
     NegotiateStartTls(deadline);
   }
   FWaitingFor = TWaitingFor::Handshake;
-  Socket->StartTls(*FTlsContext, XmppDomain(), deadline.Next());
-  CheckCertificate(Socket->PeerCertificate(), XmppDomain(), NowUtcSeconds(), CertDays);
+  StackTls(deadline.Next());
+  CheckCertificate(FTls->PeerCertificate(), XmppDomain(), NowUtcSeconds(), CertDays);
   SendStanza(buffer);
   if (ServerToServer) return AwaitServerFeatures(deadline);
   FWaitingFor = TWaitingFor::StreamHeader;
   AwaitTlsStreamHeader(deadline);
   while (!Connected) WaitResponse(deadline.Next());
+}
+
+// The TLS stream becomes the conversation's only once its handshake is
+// complete: a failed handshake has nothing to close politely.
+void TJabberSend::StackTls(std::int32_t TimeoutMs) {
+  auto tls = std::make_unique<TTlsStream>(*FPlain, *FTlsContext, XmppDomain());
+  tls->Handshake(TimeoutMs);
+  FTls = std::move(tls);
+  FStream = FTls.get();
+  FUnread.clear();
 }
 
 void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
@@ -77,13 +87,12 @@ void TJabberSend::BuildHeader(TOutBuffer& Buffer, bool Versioned) const {
   }
 }
 
-// Dialback is offered as a feature, or by older servers only declared in
-// their stream header; SASL EXTERNAL authenticates a server by its
-// certificate. A stream error on the way is judged as in a client stream.
+// A stream error on the way is judged as in a client stream.
 void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string reply = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
-  if (!Contains(reply, kDialbackFeature) && !Contains(reply, kDialbackDeclared) && !Contains(reply, kSaslExternal))
+  const std::string reply = ReadReplyUntil(Replies, kFeaturesEnd);
+  const auto offered = [&](const char* Way) { return Contains(reply, Way); };
+  if (std::none_of(std::begin(kServerAuth), std::end(kServerAuth), offered))
     RaiseSendError(jabberErrServer, TJabberReason::NoServerAuth, "");
   Connected = true;
 }
@@ -91,20 +100,15 @@ void TJabberSend::AwaitServerFeatures(const TReplyDeadline& Replies) {
 // Over TLS the server must answer with an XMPP stream header before anything
 // else counts: the plain conversation's markers would take any service that
 // says "result" or names the client namespace for a live server. A whole
-// stream error or a stream close keeps the plain analysis's classification,
-// as does whatever comes with a good header.
+// stream error or a stream close keeps the analysis's classification, as
+// does whatever comes with a good header.
 void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Replies.Next(), chunk);
+    ReceiveText(Replies.Next(), chunk);
     reply += chunk;
-    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
-      // Raises for an error; after a bare close the next receive fails.
-      AnalyzeResponse(reply);
-      reply.clear();
-      continue;
-    }
+    if (JudgeStreamEnd(reply)) continue;
     const TStreamHeader header = JudgeStreamHeader(reply);
     if (header == TStreamHeader::Xmpp) {
       AnalyzeResponse(reply);
@@ -117,34 +121,27 @@ void TJabberSend::AwaitTlsStreamHeader(const TReplyDeadline& Replies) {
 
 void TJabberSend::NegotiateStartTls(const TReplyDeadline& Replies) {
   FWaitingFor = TWaitingFor::Features;
-  const std::string features = ReadTlsReply(Replies, kFeaturesEnd, kNoFeatures);
+  const std::string features = ReadReplyUntil(Replies, kFeaturesEnd);
   if (!Contains(features, kStartTlsOffer)) throw ETlsError(tlsErrNoStartTls);
   TOutBuffer buffer;
   BuildStartTls(buffer);
   SendStanza(buffer);
   FWaitingFor = TWaitingFor::StartTlsAnswer;
-  const std::string answer = ReadTlsReply(Replies, kProceed, kFailure);
-  if (!Contains(answer, kProceed)) throw ETlsError(tlsErrStartTlsRefused);
+  const std::string answer = ReadReplyUntil(Replies, kStartTlsAnswer);
+  if (!Contains(answer, kStartTlsAnswer.Marker)) throw ETlsError(tlsErrStartTlsRefused);
 }
 
-// Unlike the plain conversation, which judges each chunk by itself, this
+// Unlike the conversation, which judges each chunk by itself, the opening
 // joins the chunks: a server may send its stream header and its features, or
-// a long features element, in several pieces. A stream error or stream close
-// on the way goes to the plain analysis, which raises the error as it would
-// without TLS; after a bare stream close the next receive fails. Nothing
-// else may reach that analysis: it would take the server's stream header for
-// an established session.
-std::string TJabberSend::ReadTlsReply(const TReplyDeadline& Replies, const char* End, const char* OtherEnd) {
+// a long features element, in several pieces.
+std::string TJabberSend::ReadReplyUntil(const TReplyDeadline& Replies, const TReplyEnd& End) {
   std::string reply;
   for (;;) {
     std::string chunk;
-    Socket->ReceiveText(Replies.Next(), chunk);
+    ReceiveText(Replies.Next(), chunk);
     reply += chunk;
-    if (Contains(reply, End) || Contains(reply, OtherEnd)) return reply;
-    if ((Contains(reply, kStreamError) && Contains(reply, kStreamErrorEnd)) || Contains(reply, kStreamClose)) {
-      AnalyzeResponse(reply);
-      reply.clear();
-    }
+    if (Contains(reply, End.Marker) || Contains(reply, End.OtherMarker)) return reply;
+    JudgeStreamEnd(reply);
     if (reply.size() > kMaxReply) RaiseSendError(jabberErrServer, reply.substr(0, kMaxReply));
   }
 }
