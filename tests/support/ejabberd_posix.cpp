@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -37,12 +38,11 @@ constexpr const char* kHost = "localhost";
 constexpr auto kStartBound = 90s;
 constexpr auto kStopBound = 20s;
 
-std::string RandomName(std::size_t length) {
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::mt19937 pick(std::random_device{}());
-  std::uniform_int_distribution<std::size_t> index(0, sizeof letters - 2);
-  std::string name;
-  for (std::size_t i = 0; i < length; ++i) name += letters[index(pick)];
+// 16 random hexadecimal digits: a name no other instance has.
+std::string RandomName() {
+  std::random_device random;
+  char name[17];
+  std::snprintf(name, sizeof name, "%08x%08x", random(), random());
   return name;
 }
 
@@ -102,7 +102,7 @@ TEjabberdServer::TEjabberdServer() {
   if (access(kControlScript, X_OK) != 0)
     throw std::runtime_error("ejabberd is not installed (Debian package ejabberd); the real-server tests cannot run");
   ServiceUser();  // fails early, before anything is made
-  FNode = "tolvane-" + RandomName(8);
+  FNode = "tolvane-" + RandomName();
   for (const char* sub : {"spool", "logs", "run"}) fs::create_directory(FFolder / sub);
   std::ofstream(FFolder / "inetrc") << "{lookup, [file]}.\n";  // no name look-up leaves the machine
   // The certificate and its key in one file of the folder, which the
@@ -132,7 +132,7 @@ bool TEjabberdServer::StartOnce(std::string& why) {
       << configtemplate::Fill("ejabberdctl.cfg.in", {{"NODE", FNode + "@" + kHost},
                                                      {"NODE_PORT", std::to_string(FNodePort)},
                                                      {"FOLDER", FFolder.Path().string()},
-                                                     {"COOKIE", RandomName(24)}});
+                                                     {"COOKIE", RandomName() + RandomName()}});
   fs::remove(FFolder / "run" / "ejabberd.pid");
   if (user.Switch) {
     std::vector<fs::path> paths{FFolder.Path()};

@@ -15,8 +15,8 @@
 
 namespace loopback {
 
-// A host name that no look-up resolves and that asks no name server: its
-// first label is longer than DNS allows (63 bytes).
+// A name no look-up resolves, asking no name server: its first label is
+// longer than DNS allows.
 inline constexpr const char* kUnresolvableHost =
     "tolvane-unresolvable-xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx.invalid";
 
@@ -27,8 +27,7 @@ using std::chrono::milliseconds;
 // How a connection ended, as ReadToEnd saw it.
 enum class TEnd { Closed, Reset, TimedOut };
 
-// Owns one socket and closes it; for a connected one, the calls a test needs
-// to play that end of the connection by hand.
+// Owns one socket and closes it; plays one end of a connection by hand.
 class Socket {
  public:
   explicit Socket(Handle handle = netplatform::kInvalidSocket) : FHandle(handle) {}
@@ -46,7 +45,7 @@ class Socket {
   // One receive within `timeout`; empty on time-out, close or reset.
   std::string ReceiveOnce(milliseconds timeout) const;
   // Receives until `marker` has arrived, the peer has closed or `timeout`
-  // has passed; returns everything received.
+  // has passed.
   std::string ReceiveUntil(std::string_view marker, milliseconds timeout) const;
   // Receives, appending to `data`, until the peer closes or resets or
   // `timeout` passes.
@@ -116,8 +115,7 @@ class FullBacklogListener {
   bool FFull = false;
 };
 
-// Whether this machine has ::1: tests that need it skip, and say so.
-bool HasIpv6Loopback();
+bool HasIpv6Loopback();  // tests that need ::1 skip without it, and say so
 
 // Whether the socket becomes ready for `what` within `timeout` (0: one look).
 bool Ready(Handle socket, netplatform::WaitFor what, milliseconds timeout);

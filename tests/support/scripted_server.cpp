@@ -252,10 +252,6 @@ void TScriptedServer::Restart(std::vector<TScript> scripts) {
   FConnections.clear();
 }
 
-TScriptedServer::TConnection* TScriptedServer::Find(size_t index) const {
-  return index < FConnections.size() ? FConnections[index].get() : nullptr;
-}
-
 size_t TScriptedServer::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(FMutex);
   return FConnections.size();
@@ -263,20 +259,15 @@ size_t TScriptedServer::ConnectionCount() const {
 
 bool TScriptedServer::WaitFinished(size_t index, milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(FMutex);
-  return FChanged.wait_for(lock, timeout, [&] {
-    TConnection* connection = Find(index);
-    return connection && connection->Finished;
-  });
+  return FChanged.wait_for(lock, timeout,
+                           [&] { return index < FConnections.size() && FConnections[index]->Finished; });
 }
 
-std::string TScriptedServer::Received(size_t index) const {
+std::string TScriptedServer::Read(size_t index, std::string TConnection::*field) const {
   std::lock_guard<std::mutex> lock(FMutex);
-  TConnection* connection = Find(index);
-  return connection ? connection->Received : std::string();
+  return index < FConnections.size() ? FConnections[index].get()->*field : std::string();
 }
 
-std::string TScriptedServer::Failure(size_t index) const {
-  std::lock_guard<std::mutex> lock(FMutex);
-  TConnection* connection = Find(index);
-  return connection ? connection->Failure : std::string();
-}
+std::string TScriptedServer::Received(size_t index) const { return Read(index, &TConnection::Received); }
+
+std::string TScriptedServer::Failure(size_t index) const { return Read(index, &TConnection::Failure); }

@@ -112,7 +112,8 @@ class TScriptedServer {
   struct TConnection;
   class TPlayer;
   void AcceptLoop();
-  TConnection* Find(size_t index) const;
+  // A field of connection `index`; empty if it has not been accepted.
+  std::string Read(size_t index, std::string TConnection::*field) const;
 
   std::vector<TScript> FScripts;
   TServerOptions FOptions;
