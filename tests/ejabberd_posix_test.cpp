@@ -9,7 +9,6 @@
 
 #include <algorithm>
 
-#include "support/listeners.h"
 
 TEST(Ejabberd, ListensOnlyOnLoopbackAndStartsNoPortMapper) {
   TEjabberdServer& server = TEjabberdServer::Shared();

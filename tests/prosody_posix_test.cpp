@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/listeners.h"
 #include "support/loopback.h"
 #include "support/xmpp_replies.h"
 

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "support/case_name.h"
-#include "support/listeners.h"
 #include "support/loopback.h"
 #include "support/program.h"
 #include "support/prosody.h"

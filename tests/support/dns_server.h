@@ -8,8 +8,9 @@
 // that use it have "DnsNamespace" in their names and run only there.
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "support/server_process.h"
 
 class TDnsServer {
  public:
@@ -17,11 +18,11 @@ class TDnsServer {
   // with its output, when it does not start.
   explicit TDnsServer(const std::vector<std::string>& records);
   // Stops it by its process id and waits, bounded, until it is gone.
-  ~TDnsServer();
+  ~TDnsServer() { serverprocess::Stop(FPid, std::chrono::seconds(5)); }
   TDnsServer(const TDnsServer&) = delete;
   TDnsServer& operator=(const TDnsServer&) = delete;
 
  private:
-  std::string FFolder;
+  serverprocess::TFolder FFolder{"dns"};
   pid_t FPid = -1;
 };

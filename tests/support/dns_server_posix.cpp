@@ -1,14 +1,8 @@
 #include "support/dns_server.h"
 
-#include <signal.h>
-#include <stdlib.h>
-
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include "support/program.h"
 
@@ -19,11 +13,8 @@ TDnsServer::TDnsServer(const std::vector<std::string>& records) {
   const char* inside = std::getenv("TOLVANE_IN_DNS_NAMESPACE");
   if (inside == nullptr || std::string(inside) != "1")
     throw std::runtime_error("the DNS tests run only inside tests/support/in_dns_namespace");
-  std::string folder = (std::filesystem::temp_directory_path() / "tolvane-dns.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) throw std::runtime_error("no folder for the DNS server");
-  FFolder = folder;
-  const std::string configuration = FFolder + "/records.conf";
-  const std::string pidFile = FFolder + "/dnsmasq.pid";
+  const std::string configuration = (FFolder / "records.conf").string();
+  const std::string pidFile = (FFolder / "dnsmasq.pid").string();
   {
     std::ofstream out(configuration);
     // Every name under .test is the tests' own: what is not listed does
@@ -40,16 +31,5 @@ TDnsServer::TDnsServer(const std::vector<std::string>& records) {
                                "--port=53", "--user=root", "--conf-file=" + configuration, "--pid-file=" + pidFile},
                  options);
   std::ifstream(pidFile) >> FPid;
-  if (!run.ExitedWith(0) || FPid <= 0) {
-    std::filesystem::remove_all(FFolder);
-    throw std::runtime_error("dnsmasq did not start: " + run.Output + run.Errors);
-  }
-}
-
-TDnsServer::~TDnsServer() {
-  if (FPid > 0 && kill(FPid, SIGTERM) == 0) {
-    // Not this process's child: its end shows as the process being gone.
-    for (int i = 0; i < 500 && kill(FPid, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
-  }
-  std::filesystem::remove_all(FFolder);
+  if (!run.ExitedWith(0) || FPid <= 0) throw std::runtime_error("dnsmasq did not start: " + run.Output + run.Errors);
 }

@@ -1,28 +1,23 @@
 #pragma once
 // A second real XMPP server for tests: ejabberd, which offers what the full
 // sender needs and Prosody does not (the legacy digest login over passwords
-// it can read, offline events). It serves two hosts: "localhost", which
-// stores passwords as given, and kScramHost, which stores SCRAM keys as a
-// stock installation does. Clients connect on a free 127.0.0.1 port without
-// TLS, or on a second one that requires STARTTLS first (a certificate for
-// both hosts from the tests' throwaway CA); server-to-server streams
-// (dialback, in the clear) come in on a third; its Erlang node takes its
-// control commands on a fourth 127.0.0.1 port of its own, so that no port
-// mapper (epmd) is started; nothing else listens. Configuration, spool, logs
-// and pid file live in a throwaway folder: the package's system instance is
-// never touched.
-//
-// It takes seconds to start, so one instance serves all the tests of a test
-// program: Shared() starts it at first use, and it is stopped by its own
-// process id once the program's tests are done. A missing or failing
-// ejabberd throws, so the tests never skip quietly.
+// it can read, offline events). Host "localhost" stores passwords as given,
+// kScramHost SCRAM keys as a stock installation does. Everything listens on
+// 127.0.0.1 only: clients without TLS, clients that must start TLS first (a
+// certificate for both hosts from the tests' CA), server-to-server streams
+// (dialback, in the clear), and the Erlang node's control port, so that no
+// port mapper (epmd) starts. Its files live in a throwaway folder; the
+// package's system instance is never touched. It takes seconds to start, so
+// one instance serves all the tests of a test program, stopped by its own
+// process id once they are done. A missing or failing ejabberd throws.
 
 #include <cstdint>
-#include <filesystem>
 #include <set>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "support/program.h"
+#include "support/server_process.h"
 
 class TEjabberdServer {
  public:
@@ -33,7 +28,7 @@ class TEjabberdServer {
   static TEjabberdServer& Shared();
 
   // Stops the node and removes the folder.
-  ~TEjabberdServer();
+  ~TEjabberdServer() { Stop(); }
   TEjabberdServer(const TEjabberdServer&) = delete;
   TEjabberdServer& operator=(const TEjabberdServer&) = delete;
 
@@ -59,12 +54,12 @@ class TEjabberdServer {
  private:
   TEjabberdServer();
   bool StartOnce(std::string& why);
-  // Runs ejabberdctl for this instance with `arguments`, as the ejabberd
-  // user, for a bounded time; its exit status, or -1. Its output goes to
-  // `output`.
-  int Control(const std::vector<std::string>& arguments, std::string& output) const;
+  // ejabberdctl with this instance's folders and `arguments`.
+  std::vector<std::string> ControlCommand(const std::vector<std::string>& arguments) const;
+  // Runs it as the ejabberd user for a bounded time.
+  TProgramRun Control(const std::vector<std::string>& arguments) const;
 
-  std::filesystem::path FFolder;
+  serverprocess::TFolder FFolder{"ejabberd"};
   std::string FNode;
   uint16_t FPort = 0;
   uint16_t FTlsPort = 0;

@@ -3,6 +3,7 @@
 
 #include "support/loopback.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "net/system_error.h"
@@ -13,42 +14,26 @@ namespace {
 
 netplatform::Address LoopbackAddress(bool ipv6) {
   netplatform::Address address;
-  if (ipv6) {
-    address.family = netplatform::Family::V6;
-    address.bytes[15] = 1;
-  } else {
-    address.bytes[0] = 127;
-    address.bytes[3] = 1;
-  }
+  address.family = ipv6 ? netplatform::Family::V6 : netplatform::Family::V4;
+  address.bytes[0] = ipv6 ? 0 : 127;
+  address.bytes[ipv6 ? 15 : 3] = 1;
   return address;
 }
 
-// A socket bound to the loopback address; throws with the system's reason.
-Socket Bound(bool ipv6, std::uint16_t& port, int receiveBuffer) {
-  Socket s(platform::Bind(LoopbackAddress(ipv6), port, receiveBuffer));
-  if (!s.Valid()) throw std::runtime_error(FailureText(std::string("bind to ") + (ipv6 ? "::1" : "127.0.0.1")));
-  return s;
+// Milliseconds left until `deadline`, at least 0.
+milliseconds Left(Clock::time_point deadline) {
+  return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(deadline - Clock::now()));
 }
 
-enum class TReceived { Data, Closed, Failed };
-
-// One receive appended to `data`.
-TReceived ReceiveInto(Handle s, std::string& data) {
+// One receive appended to `data`: 1 for data, 0 for a close, -1 for a failure.
+int ReceiveInto(Handle s, std::string& data) {
   char buffer[65536];
   const int n = netplatform::Receive(s, buffer, sizeof buffer);
-  if (n > 0) {
-    data.append(buffer, static_cast<std::size_t>(n));
-    return TReceived::Data;
-  }
-  return n == 0 ? TReceived::Closed : TReceived::Failed;
+  if (n > 0) data.append(buffer, static_cast<std::size_t>(n));
+  return n > 0 ? 1 : n;
 }
 
 }  // namespace
-
-milliseconds Left(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-  return left > milliseconds(0) ? left : milliseconds(0);
-}
 
 bool Ready(Handle socket, netplatform::WaitFor what, milliseconds timeout) {
   // The platform layer waits without limit for 0 and looks once for -1.
@@ -59,14 +44,11 @@ bool Ready(Handle socket, netplatform::WaitFor what, milliseconds timeout) {
 std::string FailureText(const std::string& what) { return what + ": " + SystemErrorText(netplatform::LastError()); }
 
 Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) Reset(other.Release());
+  if (this != &other) {
+    Reset(other.FHandle);
+    other.FHandle = netplatform::kInvalidSocket;
+  }
   return *this;
-}
-
-Handle Socket::Release() {
-  const Handle handle = FHandle;
-  FHandle = netplatform::kInvalidSocket;
-  return handle;
 }
 
 void Socket::Reset(Handle handle) {
@@ -92,8 +74,8 @@ std::string Socket::ReceiveOnce(milliseconds timeout) const {
 std::string Socket::ReceiveUntil(std::string_view marker, milliseconds timeout) const {
   std::string data;
   const auto deadline = Clock::now() + timeout;
-  while (data.find(marker) == std::string::npos && Ready(FHandle, netplatform::WaitFor::Read, Left(deadline))) {
-    if (ReceiveInto(FHandle, data) != TReceived::Data) break;
+  while (data.find(marker) == std::string::npos && Ready(FHandle, netplatform::WaitFor::Read, Left(deadline)) &&
+         ReceiveInto(FHandle, data) == 1) {
   }
   return data;
 }
@@ -102,35 +84,25 @@ TEnd Socket::ReadToEnd(milliseconds timeout, std::string& data) const {
   const auto deadline = Clock::now() + timeout;
   for (;;) {
     if (!Ready(FHandle, netplatform::WaitFor::Read, Left(deadline))) return TEnd::TimedOut;
-    switch (ReceiveInto(FHandle, data)) {
-      case TReceived::Data:
-        break;
-      case TReceived::Closed:
-        return TEnd::Closed;
-      case TReceived::Failed:
-        return TEnd::Reset;
-    }
+    const int received = ReceiveInto(FHandle, data);
+    if (received <= 0) return received == 0 ? TEnd::Closed : TEnd::Reset;
   }
-}
-
-void Socket::ShutdownWrite() const { platform::ShutdownWrite(FHandle); }
-
-int Socket::UnacknowledgedBytes() const { return platform::UnacknowledgedBytes(FHandle); }
-
-void Socket::CloseWithReset() {
-  platform::LingerNot(FHandle);
-  Reset();
 }
 
 Socket Connect(std::uint16_t port) {
   Socket s(netplatform::OpenSocket(1, netplatform::Family::V4));
-  if (!s.Valid()) throw std::runtime_error(FailureText("socket"));
-  if (netplatform::Connect(s.Get(), LoopbackAddress(false), port) != 0)
+  if (!s.Valid() || netplatform::Connect(s.Get(), LoopbackAddress(false), port) != 0)
     throw std::runtime_error(FailureText("connect to 127.0.0.1:" + std::to_string(port)));
   return s;
 }
 
-Listener::Listener(int backlog, bool ipv6, int receiveBuffer) : FSocket(Bound(ipv6, FPort, receiveBuffer)) {
+Socket Bind(bool ipv6, std::uint16_t& port, int receiveBuffer) {
+  Socket s(platform::Bind(LoopbackAddress(ipv6), port, receiveBuffer));
+  if (!s.Valid()) throw std::runtime_error(FailureText(std::string("bind to ") + (ipv6 ? "::1" : "127.0.0.1")));
+  return s;
+}
+
+Listener::Listener(int backlog, bool ipv6, int receiveBuffer) : FSocket(Bind(ipv6, FPort, receiveBuffer)) {
   if (platform::Listen(FSocket.Get(), backlog) != 0) throw std::runtime_error(FailureText("listen"));
 }
 
@@ -138,8 +110,6 @@ Socket Listener::Accept(milliseconds timeout) {
   if (!Ready(FSocket.Get(), netplatform::WaitFor::Read, timeout)) return Socket();
   return Socket(platform::Accept(FSocket.Get()));
 }
-
-RefusedPort::RefusedPort(bool ipv6, std::uint16_t port) : FSocket(Bound(ipv6, port, 0)), FPort(port) {}
 
 FullBacklogListener::FullBacklogListener() : FListener(0) {
   // The system keeps a few more completed connections than the backlog asks

@@ -23,7 +23,6 @@ using netplatform::Native;
 const int kConnectionRefused = ECONNREFUSED;
 const int kConnectionReset = ECONNRESET;
 const int kBrokenPipe = EPIPE;
-const int kNetworkUnreachable = ENETUNREACH;
 const int kUnknownName = EAI_NONAME;
 const int kWouldBlock = EWOULDBLOCK;
 
@@ -35,16 +34,28 @@ bool ReceiveReportsResetAsClose() { return false; }
 int CountOpenDescriptors() {
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return -1;
-  int count = 0;
-  while (dirent* entry = readdir(dir))
-    if (entry->d_name[0] != '.') ++count;
+  int count = -1;  // the directory stream's own descriptor is not counted
+  while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
   closedir(dir);
-  return count - 1;  // the directory stream's own descriptor
+  return count;
 }
 
 DefaultPipeSignal::DefaultPipeSignal() : FPrevious(signal(SIGPIPE, SIG_DFL)) {}
 
 DefaultPipeSignal::~DefaultPipeSignal() { signal(SIGPIPE, FPrevious); }
+
+void Socket::ShutdownWrite() const { shutdown(Native(FHandle), SHUT_WR); }
+
+int Socket::UnacknowledgedBytes() const {
+  int unsent = 0;
+  return ioctl(Native(FHandle), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
+}
+
+void Socket::CloseWithReset() {
+  const linger hard{1, 0};
+  setsockopt(Native(FHandle), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  Reset();
+}
 
 namespace platform {
 
@@ -53,9 +64,8 @@ Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiv
   if (s == netplatform::kInvalidSocket) return s;
   if (receiveBuffer > 0) setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   netplatform::TSocketAddress bound(address, port);
-  socklen_t length = bound.length;
-  if (bind(Native(s), bound.Get(), length) != 0 ||
-      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+  if (bind(Native(s), bound.Get(), bound.length) != 0 ||
+      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0) {
     const int error = errno;
     netplatform::CloseSocket(s);
     errno = error;
@@ -70,22 +80,9 @@ int Listen(Handle listener, int backlog) { return listen(Native(listener), backl
 
 Handle Accept(Handle listener) {
   const int fd = accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return netplatform::kInvalidSocket;
   const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return static_cast<Handle>(fd);
-}
-
-void ShutdownWrite(Handle socket) { shutdown(Native(socket), SHUT_WR); }
-
-void LingerNot(Handle socket) {
-  const linger hard{1, 0};
-  setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-}
-
-int UnacknowledgedBytes(Handle socket) {
-  int unsent = 0;
-  return ioctl(Native(socket), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
+  if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return fd >= 0 ? static_cast<Handle>(fd) : netplatform::kInvalidSocket;
 }
 
 }  // namespace platform

@@ -25,7 +25,8 @@ struct TWinSockUse {
 };
 const TWinSockUse kWinSockUse;
 
-void SetOption(Handle s, int level, int name, int value) {
+template <typename T>
+void SetOption(Handle s, int level, int name, const T& value) {
   setsockopt(Native(s), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
@@ -34,7 +35,6 @@ void SetOption(Handle s, int level, int name, int value) {
 const int kConnectionRefused = WSAECONNREFUSED;
 const int kConnectionReset = WSAECONNRESET;
 const int kBrokenPipe = WSAECONNABORTED;
-const int kNetworkUnreachable = WSAENETUNREACH;
 const int kUnknownName = WSAHOST_NOT_FOUND;
 const int kWouldBlock = WSAEWOULDBLOCK;
 
@@ -65,17 +65,26 @@ DefaultPipeSignal::DefaultPipeSignal() = default;
 
 DefaultPipeSignal::~DefaultPipeSignal() = default;
 
+void Socket::ShutdownWrite() const { shutdown(Native(FHandle), SD_SEND); }
+
+// WinSock does not tell how much of the sent data the peer has acknowledged.
+int Socket::UnacknowledgedBytes() const { return -1; }
+
+void Socket::CloseWithReset() {
+  SetOption(FHandle, SOL_SOCKET, SO_LINGER, linger{1, 0});
+  Reset();
+}
+
 namespace platform {
 
 Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer) {
   const Handle s = netplatform::OpenSocket(1, address.family);
   if (s == netplatform::kInvalidSocket) return s;
   if (receiveBuffer > 0) SetOption(s, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
-  SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE);
+  SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, BOOL{TRUE});
   netplatform::TSocketAddress bound(address, port);
-  int length = bound.length;
-  if (bind(Native(s), bound.Get(), length) != 0 ||
-      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &length) != 0) {
+  if (bind(Native(s), bound.Get(), bound.length) != 0 ||
+      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0) {
     const int error = WSAGetLastError();
     netplatform::CloseSocket(s);
     WSASetLastError(error);
@@ -90,20 +99,9 @@ int Listen(Handle listener, int backlog) { return listen(Native(listener), backl
 
 Handle Accept(Handle listener) {
   const SOCKET s = accept(Native(listener), nullptr, nullptr);
-  if (s == INVALID_SOCKET) return netplatform::kInvalidSocket;
-  SetOption(s, IPPROTO_TCP, TCP_NODELAY, TRUE);
-  return static_cast<Handle>(s);
+  if (s != INVALID_SOCKET) SetOption(s, IPPROTO_TCP, TCP_NODELAY, BOOL{TRUE});
+  return s != INVALID_SOCKET ? static_cast<Handle>(s) : netplatform::kInvalidSocket;
 }
-
-void ShutdownWrite(Handle socket) { shutdown(Native(socket), SD_SEND); }
-
-void LingerNot(Handle socket) {
-  const linger hard{1, 0};
-  setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-}
-
-// WinSock does not tell how much of the sent data the peer has acknowledged.
-int UnacknowledgedBytes(Handle) { return -1; }
 
 }  // namespace platform
 

@@ -1,8 +1,10 @@
 #pragma once
-// Runs the built program as a separate process and keeps what it did: the
-// bytes of its standard output and standard error, how it ended and how
-// long it took. Every run is bounded: past its limit the process (and its
-// process group) is killed.
+// Runs the built program (or a tool, or a server) as a separate process and
+// keeps what it did: the bytes of its standard output and standard error,
+// how it ended and how long it took. Every run is bounded: past its limit
+// the process and its process group are killed.
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <string>
@@ -23,29 +25,54 @@ struct TProgramRun {
   bool ExitedWith(int code) const { return !Signalled && !TimedOut && ExitCode == code; }
 };
 
+// Who a child process runs as: with Switch (which needs root), the given
+// user and group instead of this process's.
+struct TIdentity {
+  bool Switch = false;
+  uid_t Uid = 0;
+  gid_t Gid = 0;
+};
+
 // How to run it.
 struct TProgramOptions {
   std::chrono::milliseconds KillAfter{30000};
   // Standard output to a pseudo-terminal (raw: no line-end translation)
   // instead of a pipe.
   bool OnTerminal = false;
-  // Standard output is a pipe whose reader has gone away before the
-  // program writes anything.
+  // Standard output is a pipe whose reader has gone before the program
+  // writes anything.
   bool ReaderGone = false;
   // "NAME=value" entries set, or "NAME" entries removed, on top of this
   // process's environment.
   std::vector<std::string> Environment;
+  TIdentity As;
 };
 
 // Runs `command` (program and its leading arguments, found on PATH) with
 // `arguments` appended. Throws std::runtime_error when it cannot be started.
-TProgramRun RunProgram(const std::vector<std::string>& command,
-                       const std::vector<std::string>& arguments,
+TProgramRun RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                        const TProgramOptions& options = {});
 
-// The command that starts the program under test, given to the test
-// program as one parameter and split at spaces ("build/tolvane",
-// "wine64 build-windows/tolvane.exe").
+// A command line and environment (changed as TProgramOptions::Environment
+// says) prepared before fork: after it, only calls that are safe in the
+// child of a threaded process may run.
+struct TCommand {
+  TCommand(std::vector<std::string> arguments, const std::vector<std::string>& environment);
+  TCommand(const TCommand&) = delete;  // Argv and Envp point into the strings
+  std::vector<std::string> Strings, EnvironmentStrings;
+  std::vector<char*> Argv, Envp;
+};
+
+// In a fork's child: standard output and error to `out` and `errors`, no
+// input, no other descriptor of this process, `folder` (unless null) as the
+// working folder, the identity, death with this process when
+// `dieWithParent`, then the command, found on PATH.
+[[noreturn]] void ExecChild(const TCommand& command, int out, int errors, const TIdentity& identity,
+                            const char* folder, bool dieWithParent);
+
+// The command that starts the program under test, given to the test program
+// as one parameter and split at spaces ("build/tolvane", "wine64
+// build-windows/tolvane.exe").
 void SetProgramCommand(std::string_view spaced);
 const std::vector<std::string>& ProgramCommand();
 

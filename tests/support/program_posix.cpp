@@ -1,9 +1,11 @@
 #include "support/program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
@@ -22,35 +25,7 @@ using TClock = std::chrono::steady_clock;
 
 std::vector<std::string> g_program_command;
 
-[[noreturn]] void Fail(const std::string& what) {
-  throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-// This process's environment with the option's changes applied.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
-  std::map<std::string, std::string> entries;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string text = *entry;
-    entries[text.substr(0, text.find('='))] = text;
-  }
-  for (const std::string& change : changes) {
-    const size_t equals = change.find('=');
-    if (equals == std::string::npos)
-      entries.erase(change);
-    else
-      entries[change.substr(0, equals)] = change;
-  }
-  std::vector<std::string> result;
-  for (const auto& [name, entry] : entries) result.push_back(entry);
-  return result;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  for (std::string& text : texts) pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 // The two ends of the channel standard output goes through: a pipe, or a
 // pseudo-terminal set to raw so that the program's bytes arrive unchanged.
@@ -68,51 +43,67 @@ TOutputChannel OpenOutputChannel(bool terminal) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) Fail("pseudo-terminal");
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0) Fail("pseudo-terminal slave");
   termios settings{};
-  if (tcgetattr(slave, &settings) != 0) Fail("tcgetattr");
+  if (slave < 0 || tcgetattr(slave, &settings) != 0) Fail("pseudo-terminal slave");
   cfmakeraw(&settings);
   if (tcsetattr(slave, TCSANOW, &settings) != 0) Fail("tcsetattr");
   return {master, slave};
 }
 
-// Reads what is there; false once the other end is closed.
-bool ReadSome(int fd, std::string& into) {
+// Reads what is there into `into`; closes `fd` once the other end is closed.
+void ReadSome(int& fd, std::string& into) {
   char buffer[65536];
   const ssize_t got = read(fd, buffer, sizeof buffer);
   if (got > 0) {
     into.append(buffer, static_cast<size_t>(got));
-    return true;
-  }
-  // A pseudo-terminal reports EIO once the last slave is closed.
-  return got < 0 && (errno == EINTR || errno == EAGAIN);
-}
-
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
-void RecordEnd(TProgramRun& run, int status) {
-  if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) {
-    run.Signalled = true;
-    run.Signal = WTERMSIG(status);
+  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {  // a pseudo-terminal ends with EIO
+    close(fd);
+    fd = -1;
   }
 }
 
 }  // namespace
 
-TProgramRun RunProgram(const std::vector<std::string>& command,
-                       const std::vector<std::string>& arguments,
+TCommand::TCommand(std::vector<std::string> arguments, const std::vector<std::string>& environment)
+    : Strings(std::move(arguments)) {
+  std::map<std::string, std::string> entries;
+  for (char** entry = environ; *entry; ++entry) entries[std::string(*entry, std::strcspn(*entry, "="))] = *entry;
+  for (const std::string& change : environment) {
+    if (change.find('=') == std::string::npos)
+      entries.erase(change);
+    else
+      entries[change.substr(0, change.find('='))] = change;
+  }
+  for (const auto& [name, entry] : entries) EnvironmentStrings.push_back(entry);
+  for (std::string& s : Strings) Argv.push_back(s.data());
+  Argv.push_back(nullptr);
+  for (std::string& s : EnvironmentStrings) Envp.push_back(s.data());
+  Envp.push_back(nullptr);
+}
+
+void ExecChild(const TCommand& command, int out, int errors, const TIdentity& identity, const char* folder,
+               bool dieWithParent) {
+  dup2(out, STDOUT_FILENO);
+  dup2(errors, STDERR_FILENO);
+  const int in = open("/dev/null", O_RDONLY);
+  if (in >= 0) dup2(in, STDIN_FILENO);
+  close_range(3, ~0U, 0);
+  if (folder != nullptr && chdir(folder) != 0) _exit(126);
+  if (identity.Switch &&
+      (setgroups(1, &identity.Gid) != 0 || setgid(identity.Gid) != 0 || setuid(identity.Uid) != 0))
+    _exit(126);
+  // Set after the change of identity, which clears it.
+  if (dieWithParent) prctl(PR_SET_PDEATHSIG, SIGKILL);
+  execvpe(command.Argv[0], command.Argv.data(), command.Envp.data());
+  _exit(127);
+}
+
+TProgramRun RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                        const TProgramOptions& options) {
   if (command.empty()) throw std::runtime_error("no program command given");
-  std::vector<std::string> argv_texts = command;
-  argv_texts.insert(argv_texts.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> env_texts = ChildEnvironment(options.Environment);
-  std::vector<char*> argv = Pointers(argv_texts);
-  std::vector<char*> envp = Pointers(env_texts);
-
+  std::vector<std::string> all = command;
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  const TCommand prepared(std::move(all), options.Environment);
   TOutputChannel output = OpenOutputChannel(options.OnTerminal);
   int errors[2];
   if (pipe2(errors, O_CLOEXEC) != 0) Fail("pipe");
@@ -121,47 +112,30 @@ TProgramRun RunProgram(const std::vector<std::string>& command,
   const pid_t child = fork();
   if (child < 0) Fail("fork");
   if (child == 0) {
-    // Its own process group, so that a kill reaches whatever it started.
-    setpgid(0, 0);
-    const int null_input = open("/dev/null", O_RDONLY);
-    if (null_input >= 0) dup2(null_input, STDIN_FILENO);
-    dup2(output.Write, STDOUT_FILENO);
-    dup2(errors[1], STDERR_FILENO);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
+    setpgid(0, 0);  // its own process group, so that a kill reaches whatever it started
+    ExecChild(prepared, output.Write, errors[1], options.As, nullptr, false);
   }
   setpgid(child, child);
   close(output.Write);
   close(errors[1]);
-
-  if (options.ReaderGone) CloseIfOpen(output.Read);
+  if (options.ReaderGone) {
+    close(output.Read);
+    output.Read = -1;
+  }
 
   TProgramRun run;
-  int fds[2] = {output.Read, errors[0]};
+  int fds[2] = {output.Read, errors[0]};  // poll passes over a closed one's -1
   std::string* sinks[2] = {&run.Output, &run.Errors};
-  const TClock::time_point deadline = start + options.KillAfter;
   int status = 0;
-  bool ended = false;
-  while (!ended) {
-    pollfd watched[2];
-    nfds_t count = 0;
-    int which[2];
-    for (int i = 0; i < 2; ++i)
-      if (fds[i] >= 0) {
-        watched[count] = {fds[i], POLLIN, 0};
-        which[count++] = i;
-      }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
-    // The child's end is noticed at the latest within one short poll; the
-    // pipes' own end may come much later when a grandchild holds them.
-    const int wait_ms = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(left.count(), 20)));
-    if (poll(watched, count, wait_ms) > 0)
-      for (nfds_t i = 0; i < count; ++i)
-        if (watched[i].revents && !ReadSome(watched[i].fd, *sinks[which[i]])) CloseIfOpen(fds[which[i]]);
-    const pid_t waited = waitpid(child, &status, WNOHANG);
-    if (waited == child) {
-      ended = true;
-    } else if (TClock::now() >= deadline) {
+  for (bool ended = false; !ended;) {
+    // The child's end is noticed within one short poll; the channels' own
+    // end may come much later when a grandchild holds them.
+    pollfd watched[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+    if (poll(watched, 2, 20) > 0)
+      for (int i = 0; i < 2; ++i)
+        if (watched[i].revents) ReadSome(fds[i], *sinks[i]);
+    ended = waitpid(child, &status, WNOHANG) == child;
+    if (!ended && TClock::now() >= start + options.KillAfter) {
       run.TimedOut = true;
       kill(-child, SIGKILL);
       kill(child, SIGKILL);
@@ -170,23 +144,22 @@ TProgramRun RunProgram(const std::vector<std::string>& command,
     }
   }
   run.WallTime = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start);
-  // Whatever the child wrote before it ended is waiting in the channel.
+  // Whatever the child wrote before it ended is waiting in the channels.
   for (int i = 0; i < 2; ++i) {
-    while (fds[i] >= 0) {
-      pollfd ready = {fds[i], POLLIN, 0};
-      if (poll(&ready, 1, 0) <= 0 || !ReadSome(fds[i], *sinks[i])) CloseIfOpen(fds[i]);
-    }
+    pollfd ready{fds[i], POLLIN, 0};
+    while (fds[i] >= 0 && poll(&ready, 1, 0) > 0) ReadSome(fds[i], *sinks[i]);
+    if (fds[i] >= 0) close(fds[i]);
   }
-  RecordEnd(run, status);
+  if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
+  run.Signalled = WIFSIGNALED(status);
+  if (run.Signalled) run.Signal = WTERMSIG(status);
   return run;
 }
 
 void SetProgramCommand(std::string_view spaced) {
   g_program_command.clear();
-  size_t at = 0;
-  while (at < spaced.size()) {
-    const size_t space = spaced.find(' ', at);
-    const size_t end = space == std::string_view::npos ? spaced.size() : space;
+  for (size_t at = 0; at < spaced.size();) {
+    const size_t end = std::min(spaced.find(' ', at), spaced.size());
     if (end > at) g_program_command.emplace_back(spaced.substr(at, end - at));
     at = end + 1;
   }
@@ -200,23 +173,18 @@ TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgram
 
 bool ProgramIsWindowsBuild() {
   const std::vector<std::string>& command = ProgramCommand();
-  const std::string_view suffix = ".exe";
-  return !command.empty() && command.back().size() > suffix.size() &&
-         std::string_view(command.back()).substr(command.back().size() - suffix.size()) == suffix;
+  return !command.empty() && command.back().size() > 4 &&
+         command.back().compare(command.back().size() - 4, 4, ".exe") == 0;
 }
 
 namespace {
 
-// A tool from beside the Windows program under test, started the same way.
+// A tool from beside the Windows program under test, started the same way;
+// `program` learns the program's full path.
 std::vector<std::string> WindowsToolCommand(const std::string& tool, std::string& program) {
   std::vector<std::string> command = ProgramCommand();
   program = command.back();
-  if (program[0] != '/') {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd == nullptr) Fail("getcwd");
-    program = std::string(cwd) + "/" + program;
-    free(cwd);
-  }
+  if (program[0] != '/') program = std::string(std::filesystem::current_path()) + "/" + program;
   command.back() = program.substr(0, program.rfind('/') + 1) + tool;
   return command;
 }
@@ -233,8 +201,8 @@ TProgramRun RunTolvaneRawLine(const std::string& line, const TProgramOptions& op
 std::string ProgramSystemText(int posixNumber, int windowsNumber) {
   if (!ProgramIsWindowsBuild()) return std::strerror(posixNumber);
   std::string program;
-  const TProgramRun run = RunProgram(WindowsToolCommand("tolvane_system_text.exe", program),
-                                     {std::to_string(windowsNumber)});
+  const TProgramRun run =
+      RunProgram(WindowsToolCommand("tolvane_system_text.exe", program), {std::to_string(windowsNumber)});
   if (!run.ExitedWith(0)) throw std::runtime_error("no system text for " + std::to_string(windowsNumber));
   std::string text = run.Output;
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();

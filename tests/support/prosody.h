@@ -5,11 +5,11 @@
 // never be skipped quietly, so a missing or failing Prosody throws.
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
+
+#include "support/server_process.h"
 
 // What a test's Prosody does beyond the plain one.
 struct TProsodyOptions {
@@ -48,9 +48,8 @@ class TProsodyServer {
   // Throws std::runtime_error, with Prosody's log, when it is not installed
   // or does not come up within a bounded time.
   explicit TProsodyServer(const TProsodyOptions& options = {});
-  // Stops Prosody (SIGTERM, then SIGKILL after a bounded wait) and removes
-  // the throwaway folder.
-  ~TProsodyServer();
+  // Stops Prosody by its process id and removes the throwaway folder.
+  ~TProsodyServer() { Stop(); }
   TProsodyServer(const TProsodyServer&) = delete;
   TProsodyServer& operator=(const TProsodyServer&) = delete;
 
@@ -62,17 +61,14 @@ class TProsodyServer {
   std::string Log() const;
 
  private:
-  bool StartOnce(const std::string& program, std::string& why);
-  // Makes the accounts of the options with prosodyctl and this instance's
-  // configuration; throws std::runtime_error with its output when it fails.
-  void Register(const std::filesystem::path& config);
+  bool StartOnce(std::string& why);
   void Stop();
 
   TProsodyOptions FOptions;
-  std::filesystem::path FFolder;
+  serverprocess::TFolder FFolder{"prosody"};
   pid_t FPid = -1;
   uint16_t FPort = 0;
   uint16_t FDirectTlsPort = 0;
-  bool FRegistered = false;
   uint16_t FS2sPort = 0;
+  bool FRegistered = false;
 };

@@ -1,18 +1,13 @@
 #include "support/prosody.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -21,49 +16,20 @@
 #include "support/program.h"
 #include "support/xmpp_replies.h"
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
 namespace {
 
+constexpr const char* kProgram = "/usr/bin/prosody";
+// Never a bare prosodyctl: without --config it acts on the system's instance.
+constexpr const char* kControl = "/usr/bin/prosodyctl";
 // Prosody needs about a second to come up on an idle machine; CI machines
 // can be much slower.
 constexpr auto kStartBound = 30s;
-constexpr auto kStopBound = 5s;
-constexpr int kAttempts = 3;
-
-// Finds `name` on PATH; empty when it is not there.
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream folders(path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return {};
-}
-
-// Asks the kernel for a port that is free right now (on ::1 as well, when
-// Prosody is to listen there too). Prosody binds it a moment later; should
-// another program take it meanwhile, the start is retried with a new one.
-uint16_t FreePort(bool ipv6) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    loopback::RefusedPort v4;
-    if (!ipv6) return v4.Port();
-    try {
-      loopback::RefusedPort v6(true, v4.Port());
-      return v4.Port();
-    } catch (const std::runtime_error&) {
-      // Taken on ::1: another one.
-    }
-  }
-  throw std::runtime_error("no port free on both 127.0.0.1 and ::1");
-}
 
 // The configuration from the template, with the parts the options ask for.
-std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyOptions& options,
+std::string Configuration(const std::filesystem::path& folder, const TProsodyOptions& options, uint16_t port,
                           uint16_t directPort, uint16_t s2sPort) {
   std::set<std::string> parts;
   if (options.Ipv6) parts.insert("WITH_IPV6");
@@ -86,92 +52,51 @@ std::string Configuration(const fs::path& folder, uint16_t port, const TProsodyO
                               parts);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 TProsodyServer::TProsodyServer(const TProsodyOptions& options) : FOptions(options) {
-  std::string program = FindProgram("prosody");
-  if (program.empty())
-    throw std::runtime_error(
-        "Prosody is not installed (Debian package prosody); the real-server tests cannot run");
-  char pattern[] = "/tmp/tolvane-prosody-XXXXXX";
-  if (!mkdtemp(pattern)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-  FFolder = pattern;
-  fs::create_directory(FFolder / "data");
-  fs::create_directory(FFolder / "certs");  // spares the log a complaint about a missing folder
+  if (access(kProgram, X_OK) != 0)
+    throw std::runtime_error("Prosody is not installed (Debian package prosody); the real-server tests cannot run");
+  std::filesystem::create_directory(FFolder / "data");
+  std::filesystem::create_directory(FFolder / "certs");  // spares the log a complaint about a missing folder
+  serverprocess::StartWithRetries(
+      "Prosody", [this](std::string& why) { return StartOnce(why); }, [this] { Stop(); }, [this] { return Log(); });
+}
 
-  std::string why;
-  try {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      if (StartOnce(program, why)) return;
-      Stop();
-    }
-  } catch (const std::runtime_error& failure) {
-    Stop();
-    why = failure.what();
+bool TProsodyServer::StartOnce(std::string& why) {
+  const std::vector<uint16_t> ports = serverprocess::FreePorts(3, FOptions.Ipv6);
+  FPort = ports[0];
+  FDirectTlsPort = FOptions.DirectTls ? ports[1] : 0;
+  FS2sPort = FOptions.S2s ? ports[2] : 0;
+  const std::string config = (FFolder / "prosody.cfg.lua").string();
+  std::ofstream(config) << Configuration(FFolder.Path(), FOptions, FPort, FDirectTlsPort, FS2sPort);
+  for (const auto& [name, password] : FRegistered ? decltype(FOptions.Users){} : FOptions.Users) {
+    const TProgramRun run = RunProgram({kControl}, {"--config", config, "register", name, "localhost", password});
+    if (!run.ExitedWith(0))
+      throw std::runtime_error("prosodyctl register " + name + " failed:\n" + run.Output + run.Errors);
   }
-  std::string log = Log();
-  std::error_code ignored;
-  fs::remove_all(FFolder, ignored);
-  throw std::runtime_error("Prosody did not come up: " + why + "\n" + log);
-}
+  FRegistered = true;
 
-TProsodyServer::~TProsodyServer() {
-  Stop();
-  std::error_code ignored;
-  fs::remove_all(FFolder, ignored);
-}
-
-bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
-  FPort = FreePort(FOptions.Ipv6);
-  FDirectTlsPort = 0;
-  while (FOptions.DirectTls && (FDirectTlsPort == 0 || FDirectTlsPort == FPort))
-    FDirectTlsPort = FreePort(FOptions.Ipv6);
-  FS2sPort = 0;
-  while (FOptions.S2s && (FS2sPort == 0 || FS2sPort == FPort || FS2sPort == FDirectTlsPort))
-    FS2sPort = FreePort(FOptions.Ipv6);
-  fs::path config = FFolder / "prosody.cfg.lua";
-  std::ofstream(config) << Configuration(FFolder, FPort, FOptions, FDirectTlsPort, FS2sPort);
-  if (!FRegistered) Register(config);
-  fs::path console = FFolder / "console.log";
-
-  FPid = fork();
+  const TCommand command({kProgram, "-F", "--config", config}, {"HOME=" + FFolder.Path().string()});
+  const int out = open((FFolder / "console.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  FPid = out < 0 ? -1 : fork();
+  if (FPid == 0) ExecChild(command, out, out, {}, FFolder.Path().c_str(), true);
+  if (out >= 0) close(out);
   if (FPid < 0) {
-    why = std::string("fork: ") + std::strerror(errno);
+    why = std::string("console log or fork: ") + std::strerror(errno);
     return false;
-  }
-  if (FPid == 0) {
-    // A test that crashes must not leave a server behind.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int out = open(console.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    int in = open("/dev/null", O_RDONLY);
-    if (in >= 0) dup2(in, 0);
-    if (chdir(FFolder.c_str()) != 0) _exit(126);
-    execl(program.c_str(), program.c_str(), "-F", "--config", config.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
   }
 
   // Wait until the port accepts and Prosody answers a stream header; it can
   // shut down again after its listener came up, so check once more after.
-  auto deadline = TClock::now() + kStartBound;
-  auto exited = [&] {
+  const auto exited = [&] {
     int status = 0;
     if (waitpid(FPid, &status, WNOHANG) != FPid) return false;
     why = "Prosody ended at start-up (status " + std::to_string(status) + ")";
     FPid = -1;
     return true;
   };
-  while (TClock::now() < deadline) {
+  for (const auto deadline = TClock::now() + kStartBound; TClock::now() < deadline;) {
     if (exited()) return false;
     try {
       const std::string answer = xmpp_replies::StreamAnswer(FPort);
@@ -195,34 +120,11 @@ bool TProsodyServer::StartOnce(const std::string& program, std::string& why) {
   return false;
 }
 
-void TProsodyServer::Register(const fs::path& config) {
-  // Never a bare prosodyctl: without --config it acts on the system's instance.
-  const std::string control = FindProgram("prosodyctl");
-  for (const auto& [name, password] : FOptions.Users) {
-    const TProgramRun run =
-        RunProgram({control}, {"--config", config.string(), "register", name, "localhost", password});
-    if (!run.ExitedWith(0))
-      throw std::runtime_error("prosodyctl register " + name + " failed:\n" + run.Output + run.Errors);
-  }
-  FRegistered = true;
-}
-
 void TProsodyServer::Stop() {
-  if (FPid <= 0) return;
-  kill(FPid, SIGTERM);
-  auto deadline = TClock::now() + kStopBound;
-  while (TClock::now() < deadline) {
-    if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
-      FPid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(20ms);
-  }
-  kill(FPid, SIGKILL);
-  waitpid(FPid, nullptr, 0);
+  serverprocess::Stop(FPid, 5s);
   FPid = -1;
 }
 
 std::string TProsodyServer::Log() const {
-  return ReadFile(FFolder / "prosody.log") + ReadFile(FFolder / "console.log");
+  return serverprocess::Slurp(FFolder / "prosody.log") + serverprocess::Slurp(FFolder / "console.log");
 }

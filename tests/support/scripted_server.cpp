@@ -19,28 +19,7 @@ constexpr milliseconds kChunkPause{50};
 // How long a sent chunk may take to be taken by the peer.
 constexpr milliseconds kTakenBound{2000};
 
-TServerOptions WithReceiveBuffer(int bytes) {
-  TServerOptions options;
-  options.ReceiveBufferBytes = bytes;
-  return options;
-}
-
 }  // namespace
-
-namespace script {
-TScriptStep WaitBytes(size_t count, milliseconds timeout) {
-  return {TScriptStep::TKind::WaitBytes, "", count, timeout};
-}
-TScriptStep WaitFor(std::string marker, milliseconds timeout) {
-  return {TScriptStep::TKind::WaitMarker, std::move(marker), 0, timeout};
-}
-TScriptStep Send(std::string chunk) { return {TScriptStep::TKind::Send, std::move(chunk), 0, {}}; }
-TScriptStep Sleep(milliseconds duration) { return {TScriptStep::TKind::Sleep, "", 0, duration}; }
-TScriptStep Close() { return {TScriptStep::TKind::Close, "", 0, {}}; }
-TScriptStep Reset() { return {TScriptStep::TKind::Reset, "", 0, {}}; }
-TScriptStep Silent() { return {TScriptStep::TKind::Silent, "", 0, {}}; }
-TScriptStep NeverRead() { return {TScriptStep::TKind::NeverRead, "", 0, {}}; }
-}  // namespace script
 
 struct TScriptedServer::TConnection {
   loopback::Socket Socket;  // touched by the connection's player only
@@ -58,19 +37,92 @@ class TScriptedServer::TPlayer {
 
  private:
   enum class TResult { Done, TimedOut, PeerClosed, Stopped };
+
+  bool Stopping() const { return FServer.FStop; }
+
   // Records whatever arrives until `done` holds, `deadline` passes, the peer
   // closes or the server stops. Once the peer has closed it only waits.
-  TResult Record(Clock::time_point deadline, const std::function<bool()>& done);
+  TResult Record(Clock::time_point deadline, const std::function<bool()>& done) {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(FServer.FMutex);
+        if (done && done()) return TResult::Done;
+      }
+      if (Stopping()) return TResult::Stopped;
+      const auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return TResult::TimedOut;
+      if (FPeerClosed) {
+        if (done) return TResult::PeerClosed;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, left));
+        continue;
+      }
+      const auto slice = std::min(kSlice, std::chrono::floor<milliseconds>(left));
+      // With less than a wait's unit left: one look, then sleep it off, so
+      // that a Sleep ends on time.
+      if (loopback::Ready(FSocket, WaitFor::Read, slice)) TakeIn();
+      if (slice < milliseconds(1)) std::this_thread::sleep_until(deadline);
+    }
+  }
+
   // A wait step: false, with the reason recorded, when it ended otherwise.
-  bool Await(const TScriptStep& step, const std::function<bool()>& done, const std::string& what);
+  bool Await(const TScriptStep& step, const std::function<bool()>& done, const std::string& what) {
+    const TResult result = Record(Clock::now() + step.Duration, done);
+    if (result == TResult::TimedOut || result == TResult::PeerClosed)
+      Fail(what + (result == TResult::PeerClosed ? ": the peer closed first" : ": timed out"));
+    return result == TResult::Done;
+  }
+
   // Takes in what has arrived, without waiting.
-  void TakeIn();
+  void TakeIn() {
+    char buffer[65536];
+    const int n = netplatform::Receive(FSocket, buffer, sizeof buffer);
+    if (n > 0) {
+      {
+        std::lock_guard<std::mutex> lock(FServer.FMutex);
+        FConnection.Received.append(buffer, static_cast<size_t>(n));
+      }
+      FServer.FChanged.notify_all();
+    } else if (n == 0 || netplatform::LastError() != loopback::kWouldBlock) {
+      FPeerClosed = true;
+    }
+  }
+
   // Sends a whole chunk (several writes only when the socket buffer is
-  // full), recording meanwhile so that neither side can block the other.
-  bool SendChunk(const std::string& chunk);
-  void AwaitTaken();
-  void Fail(const std::string& text);
-  bool Stopping() const { return FServer.FStop; }
+  // full), recording meanwhile so that neither side can block the other,
+  // then waits until the peer has taken it.
+  bool SendChunk(const std::string& chunk) {
+    for (size_t sent = 0; sent < chunk.size();) {
+      if (Stopping()) return false;
+      if (!FPeerClosed) TakeIn();
+      if (!loopback::Ready(FSocket, WaitFor::Write, kSlice)) continue;
+      const int n = netplatform::Send(FSocket, chunk.data() + sent, static_cast<int>(chunk.size() - sent));
+      if (n < 0 && netplatform::LastError() != loopback::kWouldBlock) {
+        Fail(loopback::FailureText("send"));
+        return false;
+      }
+      sent += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    FSent += chunk.size();
+    const auto deadline = Clock::now() + kTakenBound;
+    if (FServer.FOptions.Taken) {
+      while (!Stopping() && Clock::now() < deadline && !FServer.FOptions.Taken(FSocket, FSent)) {
+        if (!FPeerClosed) TakeIn();
+        std::this_thread::yield();
+      }
+      return true;
+    }
+    // Until the peer's system holds the whole chunk (where the system
+    // tells), then the pause.
+    while (FConnection.Socket.UnacknowledgedBytes() > 0 && !FPeerClosed && Clock::now() < deadline)
+      Record(Clock::now() + milliseconds(1), nullptr);
+    Record(Clock::now() + kChunkPause, nullptr);
+    return true;
+  }
+
+  void Fail(const std::string& text) {
+    std::lock_guard<std::mutex> lock(FServer.FMutex);
+    if (FConnection.Failure.empty()) FConnection.Failure = text;
+  }
 
   TScriptedServer& FServer;
   TConnection& FConnection;
@@ -80,138 +132,45 @@ class TScriptedServer::TPlayer {
   size_t FMarkerCursor = 0;
 };
 
-TScriptedServer::TPlayer::TResult TScriptedServer::TPlayer::Record(Clock::time_point deadline,
-                                                                   const std::function<bool()>& done) {
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(FServer.FMutex);
-      if (done && done()) return TResult::Done;
-    }
-    if (Stopping()) return TResult::Stopped;
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return TResult::TimedOut;
-    if (FPeerClosed) {
-      if (done) return TResult::PeerClosed;
-      std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, left));
-      continue;
-    }
-    const auto slice = std::min(kSlice, std::chrono::floor<milliseconds>(left));
-    if (slice < milliseconds(1)) {
-      // Less than a wait's unit is left: a look, then sleep it off, so that
-      // a Sleep ends on time.
-      if (loopback::Ready(FSocket, WaitFor::Read, milliseconds(0))) TakeIn();
-      std::this_thread::sleep_until(deadline);
-      continue;
-    }
-    if (loopback::Ready(FSocket, WaitFor::Read, slice)) TakeIn();
-  }
-}
-
-bool TScriptedServer::TPlayer::Await(const TScriptStep& step, const std::function<bool()>& done,
-                                     const std::string& what) {
-  const TResult result = Record(Clock::now() + step.Duration, done);
-  if (result == TResult::Done) return true;
-  if (result != TResult::Stopped)
-    Fail(what + (result == TResult::PeerClosed ? ": the peer closed first" : ": timed out"));
-  return false;
-}
-
-void TScriptedServer::TPlayer::TakeIn() {
-  char buffer[65536];
-  const int n = netplatform::Receive(FSocket, buffer, sizeof buffer);
-  if (n > 0) {
-    {
-      std::lock_guard<std::mutex> lock(FServer.FMutex);
-      FConnection.Received.append(buffer, static_cast<size_t>(n));
-    }
-    FServer.FChanged.notify_all();
-  } else if (n == 0 || netplatform::LastError() != loopback::kWouldBlock) {
-    FPeerClosed = true;
-  }
-}
-
-bool TScriptedServer::TPlayer::SendChunk(const std::string& chunk) {
-  size_t sent = 0;
-  while (sent < chunk.size()) {
-    if (Stopping()) return false;
-    if (!FPeerClosed) TakeIn();
-    if (!loopback::Ready(FSocket, WaitFor::Write, kSlice)) continue;
-    const int n = netplatform::Send(FSocket, chunk.data() + sent, static_cast<int>(chunk.size() - sent));
-    if (n < 0 && netplatform::LastError() != loopback::kWouldBlock) {
-      Fail(loopback::FailureText("send"));
-      return false;
-    }
-    if (n > 0) sent += static_cast<size_t>(n);
-  }
-  FSent += chunk.size();
-  AwaitTaken();
-  return true;
-}
-
-void TScriptedServer::TPlayer::AwaitTaken() {
-  const auto deadline = Clock::now() + kTakenBound;
-  if (FServer.FOptions.Taken) {
-    while (!Stopping() && Clock::now() < deadline && !FServer.FOptions.Taken(FSocket, FSent)) {
-      if (!FPeerClosed) TakeIn();
-      std::this_thread::yield();
-    }
-    return;
-  }
-  // Until the peer's system holds the whole chunk (where the system tells),
-  // then the pause.
-  while (FConnection.Socket.UnacknowledgedBytes() > 0 && !FPeerClosed && Clock::now() < deadline)
-    Record(Clock::now() + milliseconds(1), nullptr);
-  Record(Clock::now() + kChunkPause, nullptr);
-}
-
-void TScriptedServer::TPlayer::Fail(const std::string& text) {
-  std::lock_guard<std::mutex> lock(FServer.FMutex);
-  if (FConnection.Failure.empty()) FConnection.Failure = text;
-}
-
 void TScriptedServer::TPlayer::Play(const TScript& script) {
   const auto forever = Clock::time_point::max();
   const auto peerClosed = [this] { return FPeerClosed; };
   if (FServer.FOptions.Taken) FServer.FOptions.Taken(FSocket, 0);
   bool open = true;
   bool abort = false;
-  for (const TScriptStep& step : script) {
-    if (!open || Stopping()) break;
-    using K = TScriptStep::TKind;
-    switch (step.Kind) {
-      case K::WaitBytes:
-        open = Await(step, [&] { return FConnection.Received.size() >= step.Count; },
-                     "waiting for " + std::to_string(step.Count) + " bytes");
+  for (auto step = script.begin(); open && !Stopping() && step != script.end(); ++step) {
+    switch (step->Kind) {
+      case script::K::WaitBytes:
+        open = Await(*step, [&] { return FConnection.Received.size() >= step->Count; },
+                     "waiting for " + std::to_string(step->Count) + " bytes");
         break;
-      case K::WaitMarker:
+      case script::K::WaitMarker:
         open = Await(
-            step,
+            *step,
             [&] {
-              const size_t at = FConnection.Received.find(step.Text, FMarkerCursor);
-              if (at == std::string::npos) return false;
-              FMarkerCursor = at + step.Text.size();
-              return true;
+              const size_t at = FConnection.Received.find(step->Text, FMarkerCursor);
+              if (at != std::string::npos) FMarkerCursor = at + step->Text.size();
+              return at != std::string::npos;
             },
-            "waiting for \"" + step.Text + "\"");
+            "waiting for \"" + step->Text + "\"");
         break;
-      case K::Send:
-        open = SendChunk(step.Text);
+      case script::K::Send:
+        open = SendChunk(step->Text);
         break;
-      case K::Sleep:
-        Record(Clock::now() + step.Duration, nullptr);
+      case script::K::Sleep:
+        Record(Clock::now() + step->Duration, nullptr);
         break;
-      case K::Close:
-        open = false;
-        break;
-      case K::Reset:
+      case script::K::Reset:
         abort = true;
+        [[fallthrough]];
+      case script::K::Close:
         open = false;
         break;
-      case K::Silent:
+      case script::K::Silent:
         Record(forever, peerClosed);
         open = false;
         break;
-      case K::NeverRead:
+      case script::K::NeverRead:
         while (!Stopping()) std::this_thread::sleep_for(kSlice);
         open = false;
         break;
@@ -243,10 +202,7 @@ TScriptedServer::TScriptedServer(std::vector<TScript> scripts, TServerOptions op
 }
 
 TScriptedServer::TScriptedServer(TScript script, int receiveBufferBytes)
-    : TScriptedServer(std::vector<TScript>{std::move(script)}, WithReceiveBuffer(receiveBufferBytes)) {}
-
-TScriptedServer::TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes)
-    : TScriptedServer(std::move(scripts), WithReceiveBuffer(receiveBufferBytes)) {}
+    : TScriptedServer(std::vector<TScript>{std::move(script)}, TServerOptions{receiveBufferBytes, {}, false, false}) {}
 
 TScriptedServer::~TScriptedServer() {
   FStop = true;
@@ -296,10 +252,6 @@ void TScriptedServer::Restart(std::vector<TScript> scripts) {
   FConnections.clear();
 }
 
-TScriptedServer::TConnection* TScriptedServer::Find(size_t index) const {
-  return index < FConnections.size() ? FConnections[index].get() : nullptr;
-}
-
 size_t TScriptedServer::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(FMutex);
   return FConnections.size();
@@ -307,20 +259,15 @@ size_t TScriptedServer::ConnectionCount() const {
 
 bool TScriptedServer::WaitFinished(size_t index, milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(FMutex);
-  return FChanged.wait_for(lock, timeout, [&] {
-    TConnection* connection = Find(index);
-    return connection && connection->Finished;
-  });
+  return FChanged.wait_for(lock, timeout,
+                           [&] { return index < FConnections.size() && FConnections[index]->Finished; });
 }
 
-std::string TScriptedServer::Received(size_t index) const {
+std::string TScriptedServer::Read(size_t index, std::string TConnection::*field) const {
   std::lock_guard<std::mutex> lock(FMutex);
-  TConnection* connection = Find(index);
-  return connection ? connection->Received : std::string();
+  return index < FConnections.size() ? FConnections[index].get()->*field : std::string();
 }
 
-std::string TScriptedServer::Failure(size_t index) const {
-  std::lock_guard<std::mutex> lock(FMutex);
-  TConnection* connection = Find(index);
-  return connection ? connection->Failure : std::string();
-}
+std::string TScriptedServer::Received(size_t index) const { return Read(index, &TConnection::Received); }
+
+std::string TScriptedServer::Failure(size_t index) const { return Read(index, &TConnection::Failure); }

@@ -24,7 +24,7 @@
 struct TScriptStep {
   enum class TKind { WaitBytes, WaitMarker, Send, Sleep, Close, Reset, Silent, NeverRead };
   TKind Kind;
-  std::string Text;       // the chunk to send, or the marker to wait for
+  std::string Text{};     // the chunk to send, or the marker to wait for
   size_t Count = 0;       // the byte count to wait for
   std::chrono::milliseconds Duration{0};  // a wait's bound, or a sleep's length
 };
@@ -34,26 +34,32 @@ struct TScriptStep {
 using TScript = std::vector<TScriptStep>;
 
 namespace script {
+using K = TScriptStep::TKind;
+using std::chrono::milliseconds;
 // Waits until the connection has received at least `count` bytes in all.
-TScriptStep WaitBytes(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+inline TScriptStep WaitBytes(size_t count, milliseconds timeout = std::chrono::seconds(10)) {
+  return {K::WaitBytes, "", count, timeout};
+}
 // Waits until `marker` arrives. Each marker wait searches on from the end of
 // the previous match, so the same marker can be awaited twice in a row.
-TScriptStep WaitFor(std::string marker, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+inline TScriptStep WaitFor(std::string marker, milliseconds timeout = std::chrono::seconds(10)) {
+  return {K::WaitMarker, std::move(marker), 0, timeout};
+}
 // Sends `chunk` as one write, then waits until the peer has taken it (see
 // TServerOptions::Taken), so that the peer receives it by itself.
-TScriptStep Send(std::string chunk);
+inline TScriptStep Send(std::string chunk) { return {K::Send, std::move(chunk)}; }
 // Goes on recording for `duration`, sending nothing; it ends on time to
 // well within a millisecond.
-TScriptStep Sleep(std::chrono::milliseconds duration);
+inline TScriptStep Sleep(milliseconds duration) { return {K::Sleep, "", 0, duration}; }
 // Closes the connection normally (FIN); ends the script.
-TScriptStep Close();
+inline TScriptStep Close() { return {K::Close}; }
 // Aborts the connection (SO_LINGER 0, so the peer sees a reset); ends the script.
-TScriptStep Reset();
+inline TScriptStep Reset() { return {K::Reset}; }
 // Keeps recording without sending until the peer closes or the server stops.
-TScriptStep Silent();
+inline TScriptStep Silent() { return {K::Silent}; }
 // Stops reading altogether and holds the connection open until the server
 // stops, so the client's data piles up in the receive window.
-TScriptStep NeverRead();
+inline TScriptStep NeverRead() { return {K::NeverRead}; }
 }  // namespace script
 
 // How the server plays beyond its scripts.
@@ -61,32 +67,27 @@ struct TServerOptions {
   // A positive value shrinks the accepted sockets' receive buffer.
   int ReceiveBufferBytes = 0;
   // Whether the peer has taken the `sent` bytes the connection `socket` has
-  // sent in all, or is gone; a chunk is followed by waiting for it. Without
-  // it, the wait is for the peer's system to acknowledge the chunk (where
-  // the system tells), then a pause that gives the peer's program time to
-  // read it before the next chunk lands behind it. A harness that can look
-  // at the peer's socket gives its own, and no time is spent in pauses. It
-  // is asked first as the connection begins, with `sent` 0, while the peer's
-  // socket is surely still open.
+  // sent in all, or is gone; a chunk is followed by waiting for it. It is
+  // asked first, with `sent` 0, as the connection begins. Without it, the
+  // wait is for the peer's system to acknowledge the chunk (where the system
+  // tells), then a pause that gives the peer's program time to read it.
   std::function<bool(loopback::Handle socket, std::uint64_t sent)> Taken;
   // Ends each connection with a reset once both sides have closed, so that
-  // however many connections there are, none is left in TIME_WAIT.
+  // none is left in TIME_WAIT.
   bool ResetAtEnd = false;
-  // Plays the connections one after the other on the thread that accepts
-  // them, instead of each on a thread of its own: for a server that serves
-  // one run after another (see Restart) at as little cost as can be.
+  // Plays the connections one after the other on the accepting thread
+  // instead of each on a thread of its own (see Restart).
   bool Serial = false;
 };
 
-// The server. It starts listening and serving in its constructor and stops,
-// within a bounded time, in its destructor.
+// The server: it listens and serves from its constructor on and stops, within
+// a bounded time, in its destructor. Connection i plays scripts[i];
+// connections beyond the list play the last.
 class TScriptedServer {
  public:
-  // Connection i plays scripts[i]; connections beyond the list play the last.
-  TScriptedServer(std::vector<TScript> scripts, TServerOptions options);
+  explicit TScriptedServer(std::vector<TScript> scripts, TServerOptions options = {});
   // Every connection plays `script`.
   explicit TScriptedServer(TScript script, int receiveBufferBytes = 0);
-  explicit TScriptedServer(std::vector<TScript> scripts, int receiveBufferBytes = 0);
   ~TScriptedServer();
   TScriptedServer(const TScriptedServer&) = delete;
   TScriptedServer& operator=(const TScriptedServer&) = delete;
@@ -111,7 +112,8 @@ class TScriptedServer {
   struct TConnection;
   class TPlayer;
   void AcceptLoop();
-  TConnection* Find(size_t index) const;
+  // A field of connection `index`; empty if it has not been accepted.
+  std::string Read(size_t index, std::string TConnection::*field) const;
 
   std::vector<TScript> FScripts;
   TServerOptions FOptions;

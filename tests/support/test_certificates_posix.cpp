@@ -1,13 +1,9 @@
 #include "support/test_certificates.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 #include "support/program.h"
 
@@ -48,22 +44,21 @@ std::string Utc(std::time_t t, const char* format) {
   return text;
 }
 
-void OpenSsl(const std::string& folder, std::vector<std::string> arguments) {
-  // The openssl command works in the folder: every path is relative to it.
-  arguments.insert(arguments.begin(), {"-c", "cd \"$0\" && exec openssl \"$@\"", folder});
-  const TProgramRun run = RunProgram({"sh"}, arguments);
-  if (!run.ExitedWith(0))
-    throw std::runtime_error("openssl " + arguments[3] + " failed (Debian package openssl):\n" + run.Output +
-                             run.Errors);
-}
-
-void Issue(const std::string& folder, const std::string& out, const std::string& extensions,
-           std::vector<std::string> validity) {
-  std::vector<std::string> arguments{"ca",         "-config", "ca.cnf", "-batch",      "-notext", "-in",
-                                     "server.csr", "-out",    out,      "-extensions", extensions};
-  arguments.insert(arguments.end(), validity.begin(), validity.end());
-  OpenSsl(folder, arguments);
-}
+// Makes them all in the folder $0; $1 is when soon.pem ends.
+const char kScript[] = R"(set -e; cd "$0"; : >index.txt; echo 1000 >serial
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 3650 -subj "/CN=tolvane test CA" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+openssl req -new -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=localhost
+issue() { out=$1 extensions=$2; shift 2
+  openssl ca -config ca.cnf -batch -notext -in server.csr -out "$out" -extensions "$extensions" "$@"; }
+issue valid.pem localhost -days 365
+issue expired.pem localhost -startdate 20200101000000Z -enddate 20210101000000Z
+issue wrong-name.pem wrong -days 365
+issue soon.pem localhost -enddate "$1"
+mkdir trusted; cp ca.pem trusted/; openssl rehash trusted
+openssl req -x509 -key server.key -out self-signed.pem -days 365 -subj /CN=localhost \
+  -addext subjectAltName=DNS:localhost
+)";
 
 }  // namespace
 
@@ -73,31 +68,10 @@ const TTestCertificates& TTestCertificates::Get() {
 }
 
 TTestCertificates::TTestCertificates() {
-  char pattern[] = "/tmp/tolvane-certs-XXXXXX";
-  if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-  FFolder = pattern;
-  std::ofstream(FFolder + "/ca.cnf") << kCaConfiguration;
-  std::ofstream(FFolder + "/index.txt");
-  std::ofstream(FFolder + "/serial") << "1000\n";
-  OpenSsl(FFolder, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days",
-                    "3650", "-subj", "/CN=tolvane test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
-                    "keyUsage=critical,keyCertSign,cRLSign"});
-  OpenSsl(FFolder, {"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
-                    "-subj", "/CN=localhost"});
+  std::ofstream(FFolder / "ca.cnf") << kCaConfiguration;
   const std::time_t soon = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()) + 3 * 86400 + 3600;
   FExpiresSoonEnd = Utc(soon, "%Y-%m-%d %H:%M:%S UTC");
-  Issue(FFolder, "valid.pem", "localhost", {"-days", "365"});
-  Issue(FFolder, "expired.pem", "localhost", {"-startdate", "20200101000000Z", "-enddate", "20210101000000Z"});
-  Issue(FFolder, "wrong-name.pem", "wrong", {"-days", "365"});
-  Issue(FFolder, "soon.pem", "localhost", {"-enddate", Utc(soon, "%Y%m%d%H%M%SZ")});
-  std::filesystem::create_directory(TrustedDir());
-  std::filesystem::copy_file(CaFile(), TrustedDir() + "/ca.pem");
-  OpenSsl(FFolder, {"rehash", "trusted"});
-  OpenSsl(FFolder, {"req", "-x509", "-key", "server.key", "-out", "self-signed.pem", "-days", "365", "-subj",
-                    "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"});
-}
-
-TTestCertificates::~TTestCertificates() {
-  std::error_code ignored;
-  std::filesystem::remove_all(FFolder, ignored);
+  const TProgramRun run = RunProgram({"sh", "-c", kScript, Folder(), Utc(soon, "%Y%m%d%H%M%SZ")}, {});
+  if (!run.ExitedWith(0))
+    throw std::runtime_error("openssl failed (Debian package openssl):\n" + run.Output + run.Errors);
 }
