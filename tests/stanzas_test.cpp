@@ -19,31 +19,46 @@ std::string Repeat(const std::string& Piece, std::size_t Times) {
   return result;
 }
 
-const std::string QueryFront = "'><query xmlns='jabber:iq:auth'><username>";
-const std::string DigestBack = "</digest><resource>Sentrowl</resource></query></iq>";
-const std::string MessageFront = "<message to='";
-const std::string MessageBack = "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
+// What each builder leaves in the buffer.
+std::string HeaderSent(TOutBuffer& buffer, const std::string& server) {
+  BuildStreamHeader(buffer, server);
+  return Contents(buffer);
+}
+std::string QuerySent(TOutBuffer& buffer, const std::string& user, const std::string& digestSource,
+                      std::uint16_t& counter, const std::string& type) {
+  BuildAuthQuery(buffer, user, digestSource, counter, type);
+  return Contents(buffer);
+}
+std::string MessageSent(TOutBuffer& buffer, const std::string& recipient, const std::string& body,
+                        std::uint16_t& counter) {
+  BuildMessage(buffer, recipient, body, counter);
+  return Contents(buffer);
+}
+
+// The stanzas expected, from their values as they stand in the stream; a
+// query with a digest also names the resource.
+std::string Query(const std::string& type, int id, const std::string& user, const std::string& digest = "") {
+  return "<iq type='" + type + "' id='sw_" + std::to_string(id) + "'><query xmlns='jabber:iq:auth'><username>" + user +
+         "</username>" + (digest.empty() ? "" : "<digest>" + digest + "</digest><resource>Sentrowl</resource>") +
+         "</query></iq>";
+}
+std::string Message(const std::string& recipient, int id, const std::string& body) {
+  return "<message to='" + recipient + "' type='normal' id='mir_sw_" + std::to_string(id) + "'><body>" + body +
+         "</body><x xmlns='jabber:x:event'><offline/><delivered/></x></message>";
+}
 
 // What a sender sends over one full login and message, on one counter.
 TEST(Stanzas, LoginAndMessageShareTheCounter) {
   TOutBuffer buffer;
   std::uint16_t counter = 0;
-
-  BuildStreamHeader(buffer, "example.org");
-  EXPECT_EQ(Contents(buffer), ClientHeader("example.org"));
-
-  BuildAuthQuery(buffer, "alice", "", counter, "get");
-  EXPECT_EQ(Contents(buffer), "<iq type='get' id='sw_0" + QueryFront + "alice</username></query></iq>");
+  EXPECT_EQ(HeaderSent(buffer, "example.org"), ClientHeader("example.org"));
+  EXPECT_EQ(QuerySent(buffer, "alice", "", counter, "get"), Query("get", 0, "alice"));
   EXPECT_EQ(counter, 1);
-
-  BuildAuthQuery(buffer, "alice", "3f9a1b2csecret", counter, "set");
-  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_1" + QueryFront +
-                                  "alice</username><digest>07d04d4459ec26a41e0dfa4d1c68079a5847561b" + DigestBack);
+  EXPECT_EQ(QuerySent(buffer, "alice", "3f9a1b2csecret", counter, "set"),
+            Query("set", 1, "alice", "07d04d4459ec26a41e0dfa4d1c68079a5847561b"));
   EXPECT_EQ(counter, 2);
-
-  BuildMessage(buffer, "bob@example.net", "hi <there>", counter);
-  EXPECT_EQ(Contents(buffer), MessageFront + "bob@example.net' type='normal' id='mir_sw_2'><body>hi &lt;there&gt;" +
-                                  MessageBack);
+  EXPECT_EQ(MessageSent(buffer, "bob@example.net", "hi <there>", counter),
+            Message("bob@example.net", 2, "hi &lt;there&gt;"));
   EXPECT_EQ(counter, 3);
 
   for (int i = 0; i < 2; ++i) {
@@ -57,18 +72,14 @@ TEST(Stanzas, LoginAndMessageShareTheCounter) {
 TEST(Stanzas, CounterWrapsAfter65535) {
   TOutBuffer buffer;
   std::uint16_t counter = 65535;
-  BuildAuthQuery(buffer, "u", "", counter, "get");
-  EXPECT_NE(Contents(buffer).find("id='sw_65535'"), std::string::npos);
+  EXPECT_NE(QuerySent(buffer, "u", "", counter, "get").find("id='sw_65535'"), std::string::npos);
   EXPECT_EQ(counter, 0);
-  BuildAuthQuery(buffer, "u", "", counter, "get");
-  EXPECT_NE(Contents(buffer).find("id='sw_0'"), std::string::npos);
+  EXPECT_NE(QuerySent(buffer, "u", "", counter, "get").find("id='sw_0'"), std::string::npos);
 
   counter = 65535;
-  BuildMessage(buffer, "r@x", "b", counter);
-  EXPECT_NE(Contents(buffer).find("id='mir_sw_65535'"), std::string::npos);
+  EXPECT_NE(MessageSent(buffer, "r@x", "b", counter).find("id='mir_sw_65535'"), std::string::npos);
   EXPECT_EQ(counter, 0);
-  BuildMessage(buffer, "r@x", "b", counter);
-  EXPECT_NE(Contents(buffer).find("id='mir_sw_0'"), std::string::npos);
+  EXPECT_NE(MessageSent(buffer, "r@x", "b", counter).find("id='mir_sw_0'"), std::string::npos);
 }
 
 // Attribute values are delimited by apostrophes, so they also escape "'";
@@ -76,16 +87,10 @@ TEST(Stanzas, CounterWrapsAfter65535) {
 TEST(Stanzas, InsertedValuesAreEscaped) {
   TOutBuffer buffer;
   std::uint16_t counter = 7;
-
-  BuildStreamHeader(buffer, "a&b'c<d>\"");
-  EXPECT_EQ(Contents(buffer), ClientHeader("a&amp;b&apos;c&lt;d&gt;&quot;"));
-
-  BuildAuthQuery(buffer, "o'k<&>", "", counter, "g'et");
-  EXPECT_EQ(Contents(buffer), "<iq type='g&apos;et' id='sw_7" + QueryFront + "o'k&lt;&amp;&gt;</username></query></iq>");
-
-  BuildMessage(buffer, "o'neil&co<x>@example.net", "it's \xE9", counter);
-  EXPECT_EQ(Contents(buffer), MessageFront + "o&apos;neil&amp;co&lt;x&gt;@example.net' type='normal' id='mir_sw_8'>"
-                                             "<body>it's &#233;" + MessageBack);
+  EXPECT_EQ(HeaderSent(buffer, "a&b'c<d>\""), ClientHeader("a&amp;b&apos;c&lt;d&gt;&quot;"));
+  EXPECT_EQ(QuerySent(buffer, "o'k<&>", "", counter, "g'et"), Query("g&apos;et", 7, "o'k&lt;&amp;&gt;"));
+  EXPECT_EQ(MessageSent(buffer, "o'neil&co<x>@example.net", "it's \xE9", counter),
+            Message("o&apos;neil&amp;co&lt;x&gt;@example.net", 8, "it's &#233;"));
 }
 
 // The answers carry the request's values as received: already escaped, they
@@ -108,10 +113,8 @@ TEST(Stanzas, IqAnswersEchoTheRequestsValues) {
 TEST(Stanzas, DigestQueryKeepsItsBytes) {
   TOutBuffer buffer;
   std::uint16_t counter = 0;
-  BuildAuthQuery(buffer, "caf\xE9\x85", "c0ffee\xE9t\xE9", counter, "set");
-  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_0" + QueryFront +
-                                  "caf&#233;\x85</username><digest>a902eac394ebdd3fc1318d867549d406556df172" +
-                                  DigestBack);
+  EXPECT_EQ(QuerySent(buffer, "caf\xE9\x85", "c0ffee\xE9t\xE9", counter, "set"),
+            Query("set", 0, "caf&#233;\x85", "a902eac394ebdd3fc1318d867549d406556df172"));
 }
 
 // Text that is UTF-8 as it stands goes into the stream and the digest
@@ -126,24 +129,20 @@ constexpr bool kUtf8CommandLine = true;
 TEST(Stanzas, Utf8TextKeepsItsBytes) {
   TOutBuffer buffer;
   std::uint16_t counter = 0;
-  BuildStreamHeader(buffer, "ch\xC3\xA4t.example");
-  EXPECT_EQ(Contents(buffer), ClientHeader(kUtf8CommandLine ? "ch\xC3\xA4t.example" : "ch&#195;&#164;t.example"));
-  BuildAuthQuery(buffer, "j\xC3\xBCrgen", "abcp\xC3\xA4ss", counter, "set");
-  EXPECT_EQ(Contents(buffer), "<iq type='set' id='sw_0" + QueryFront +
-                                  (kUtf8CommandLine ? "j\xC3\xBCrgen</username><digest>8013eb8df054ff262796c73347eef8f88a5a41b6"
-                                                    : "j&#195;&#188;rgen</username><digest>dcdb4f2a0ba18a88590b209adbcfdba915a73202") +
-                                  DigestBack);
+  EXPECT_EQ(HeaderSent(buffer, "ch\xC3\xA4t.example"),
+            ClientHeader(kUtf8CommandLine ? "ch\xC3\xA4t.example" : "ch&#195;&#164;t.example"));
+  EXPECT_EQ(QuerySent(buffer, "j\xC3\xBCrgen", "abcp\xC3\xA4ss", counter, "set"),
+            kUtf8CommandLine ? Query("set", 0, "j\xC3\xBCrgen", "8013eb8df054ff262796c73347eef8f88a5a41b6")
+                             : Query("set", 0, "j&#195;&#188;rgen", "dcdb4f2a0ba18a88590b209adbcfdba915a73202"));
   // A character is not cut at the body's limit.
-  BuildMessage(buffer, "b\xC3\xB6" "b@example.net", std::string(4095, 'a') + "\xC3\xA4", counter);
-  EXPECT_EQ(Contents(buffer), MessageFront + (kUtf8CommandLine ? "b\xC3\xB6" "b" : "b&#195;&#182;b") +
-                                  "@example.net' type='normal' id='mir_sw_1'><body>" + std::string(4095, 'a') +
-                                  (kUtf8CommandLine ? "" : "&#195;") + MessageBack);
+  EXPECT_EQ(MessageSent(buffer, "b\xC3\xB6" "b@example.net", std::string(4095, 'a') + "\xC3\xA4", counter),
+            Message(kUtf8CommandLine ? "b\xC3\xB6" "b@example.net" : "b&#195;&#182;b@example.net", 1,
+                    std::string(4095, 'a') + (kUtf8CommandLine ? "" : "&#195;")));
 }
 
 TEST(Stanzas, MessageBodyCut) {
   const std::string recipient = "bob@example.net";
-  const std::string front = MessageFront + recipient + "' type='normal' id='mir_sw_0'><body>";
-  const std::size_t room = 8192 - front.size() - MessageBack.size();
+  const std::size_t room = 8192 - Message(recipient, 0, "").size();
   // Fills the room to 3 bytes short, so neither the "&" after it (5 bytes
   // escaped) nor anything behind the "&" may follow.
   const std::size_t wide = (room - 3) / 6;
@@ -167,8 +166,7 @@ TEST(Stanzas, MessageBodyCut) {
     SCOPED_TRACE(c.Name);
     TOutBuffer buffer;
     std::uint16_t counter = 0;
-    BuildMessage(buffer, recipient, c.Body, counter);
-    EXPECT_EQ(Contents(buffer), front + c.ExpectedBody + MessageBack);
+    EXPECT_EQ(MessageSent(buffer, recipient, c.Body, counter), Message(recipient, 0, c.ExpectedBody));
     EXPECT_LE(buffer.Len, 8192);
   }
 }
