@@ -174,23 +174,13 @@ enum class TServer { ValidAndExpired, WrongNameAndSoon, NoStartTlsSelfSigned };
 
 TProsodyOptions Options(TServer which) {
   const TTestCertificates& c = TTestCertificates::Get();
-  switch (which) {
-    case TServer::ValidAndExpired:
-      return {.Certificate = c.Valid(),
-              .Key = c.Key(),
-              .StartTls = true,
-              .DirectTls = true,
-              .DirectCertificate = c.Expired()};
-    case TServer::WrongNameAndSoon:
-      return {.Certificate = c.WrongName(),
-              .Key = c.Key(),
-              .StartTls = true,
-              .DirectTls = true,
-              .DirectCertificate = c.ExpiresSoon()};
-    case TServer::NoStartTlsSelfSigned:
-      break;
-  }
-  return {.Certificate = c.SelfSigned(), .Key = c.Key(), .DirectTls = true};
+  if (which == TServer::NoStartTlsSelfSigned) return {.Certificate = c.SelfSigned(), .Key = c.Key(), .DirectTls = true};
+  const bool valid = which == TServer::ValidAndExpired;
+  return {.Certificate = valid ? c.Valid() : c.WrongName(),
+          .Key = c.Key(),
+          .StartTls = true,
+          .DirectTls = true,
+          .DirectCertificate = valid ? c.Expired() : c.ExpiresSoon()};
 }
 
 struct TCertificateCase {
