@@ -28,20 +28,20 @@ std::string UsageBytes() {
   text += bar + " XMPP availability check     " + bar + "  February, 2007  " + bar +
           " tolvane@example.org        " + Byte(186) + "\r\n";
   text += Byte(212) + Repeat(77, 205) + Byte(188) + "\r\n";
-  text += " Purpose: send XMPP stanza to specified server and check response\r\n";
-  text += "\r\n";
-  text += " Usage:> tolvane.exe -host:<hostname|IP> -port:<port> [-timeout:<timeout>]\r\n";
-  text += "\r\n";
-  text += " Parameters:\r\n";
-  text += "  -host    : XMPP server name or IP address\r\n";
-  text += "  -port    : XMPP port\r\n";
-  text += "  -timeout : communication timeout (msec)\r\n";
-  text += "\r\n";
-  text += " Examples:\r\n";
-  text += "  tolvane -host:xmpp.example.org -port:5222 -timeout:10000\r\n";
-  text += "  tolvane.exe -host:192.168.10.20 -port:5222\r\n";
-  text += "\r\n";
-  return text;
+  return text +
+         " Purpose: send XMPP stanza to specified server and check response\r\n"
+         "\r\n"
+         " Usage:> tolvane.exe -host:<hostname|IP> -port:<port> [-timeout:<timeout>]\r\n"
+         "\r\n"
+         " Parameters:\r\n"
+         "  -host    : XMPP server name or IP address\r\n"
+         "  -port    : XMPP port\r\n"
+         "  -timeout : communication timeout (msec)\r\n"
+         "\r\n"
+         " Examples:\r\n"
+         "  tolvane -host:xmpp.example.org -port:5222 -timeout:10000\r\n"
+         "  tolvane.exe -host:192.168.10.20 -port:5222\r\n"
+         "\r\n";
 }
 
 const std::string kPortRequired = "ScriptRes:Unknown:Port is required\r\n";
