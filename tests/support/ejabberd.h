@@ -1,15 +1,11 @@
 #pragma once
-// A second real XMPP server for tests: ejabberd, which offers what the full
-// sender needs and Prosody does not (the legacy digest login over passwords
-// it can read, offline events). Host "localhost" stores passwords as given,
-// kScramHost SCRAM keys as a stock installation does. Everything listens on
-// 127.0.0.1 only: clients without TLS, clients that must start TLS first (a
-// certificate for both hosts from the tests' CA), server-to-server streams
-// (dialback, in the clear), and the Erlang node's control port, so that no
-// port mapper (epmd) starts. Its files live in a throwaway folder; the
-// package's system instance is never touched. It takes seconds to start, so
-// one instance serves all the tests of a test program, stopped by its own
-// process id once they are done. A missing or failing ejabberd throws.
+// A second real XMPP server for tests: ejabberd, which offers what Prosody
+// does not (the legacy digest login over readable passwords, offline events).
+// "localhost" stores passwords as given, kScramHost SCRAM keys as a stock
+// installation does. It listens on 127.0.0.1 only, the Erlang node's control
+// port included so that no port mapper (epmd) starts, from a throwaway folder.
+// It takes seconds to start, so one instance serves a whole test program and
+// is stopped by its own process id at the end. A missing or failing one throws.
 
 #include <cstdint>
 #include <set>
@@ -27,8 +23,7 @@ class TEjabberdServer {
   // script lets no one else run it), or it does not come up in time.
   static TEjabberdServer& Shared();
 
-  // Stops the node and removes the folder.
-  ~TEjabberdServer() { Stop(); }
+  ~TEjabberdServer() { Stop(); }  // the folder goes with FFolder
   TEjabberdServer(const TEjabberdServer&) = delete;
   TEjabberdServer& operator=(const TEjabberdServer&) = delete;
 
@@ -45,18 +40,15 @@ class TEjabberdServer {
   // Registers user@host with `password`, once per account. Throws
   // std::runtime_error when ejabberdctl fails.
   void Register(const std::string& user, const std::string& password, const std::string& host = "localhost");
-  // ejabberd's log and console output so far, for failure messages.
-  std::string Log() const;
-  // Stops the node: ejabberdctl stop, then a kill of its process id after a
-  // bounded wait. Does nothing once stopped.
+  std::string Log() const;  // log and console output so far
+  // ejabberdctl stop, then a kill of its process id after a bounded wait.
   void Stop();
 
  private:
   TEjabberdServer();
   bool StartOnce(std::string& why);
-  // ejabberdctl with this instance's folders and `arguments`.
+  // ejabberdctl with this instance's folders and `arguments`; Control runs it.
   std::vector<std::string> ControlCommand(const std::vector<std::string>& arguments) const;
-  // Runs it as the ejabberd user for a bounded time.
   TProgramRun Control(const std::vector<std::string>& arguments) const;
 
   serverprocess::TFolder FFolder{"ejabberd"};

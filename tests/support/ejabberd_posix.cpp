@@ -105,8 +105,7 @@ TEjabberdServer::TEjabberdServer() {
   FNode = "tolvane-" + RandomName();
   for (const char* sub : {"spool", "logs", "run"}) fs::create_directory(FFolder / sub);
   std::ofstream(FFolder / "inetrc") << "{lookup, [file]}.\n";  // no name look-up leaves the machine
-  // The certificate and its key in one file of the folder, which the
-  // service user can read.
+  // Certificate and key in one file the service user can read.
   const TTestCertificates& certificates = TTestCertificates::Get();
   std::ofstream(FFolder / "server.pem") << Slurp(certificates.Valid()) << Slurp(certificates.Key());
   FEpmdsBefore = EpmdPids();
@@ -138,7 +137,8 @@ bool TEjabberdServer::StartOnce(std::string& why) {
     std::vector<fs::path> paths{FFolder.Path()};
     for (const auto& entry : fs::recursive_directory_iterator(FFolder.Path())) paths.push_back(entry.path());
     for (const fs::path& path : paths)
-      if (chown(path.c_str(), user.Uid, user.Gid) != 0) throw std::runtime_error("chown " + path.string() + ": " + std::strerror(errno));
+      if (chown(path.c_str(), user.Uid, user.Gid) != 0)
+        throw std::runtime_error("chown " + path.string() + ": " + std::strerror(errno));
   }
 
   const TCommand command(ControlCommand({"foreground"}), {"HOME=" + FFolder.Path().string()});
@@ -215,8 +215,7 @@ std::vector<std::string> TEjabberdServer::ControlCommand(const std::vector<std::
 }
 
 TProgramRun TEjabberdServer::Control(const std::vector<std::string>& arguments) const {
-  // In the instance's folder (the shell changes to it), as the service user,
-  // with the folder as its home, for a bounded time.
+  // In the instance's folder (the shell changes to it), which is also home.
   TProgramOptions options;
   options.KillAfter = 60s;
   options.As = ServiceUser();

@@ -1,6 +1,3 @@
-// Loopback endpoints, the same on every platform: the platform layer does
-// the sockets' work, the platform file the little it lacks.
-
 #include "support/loopback.h"
 
 #include <algorithm>
@@ -31,6 +28,13 @@ int ReceiveInto(Handle s, std::string& data) {
   const int n = netplatform::Receive(s, buffer, sizeof buffer);
   if (n > 0) data.append(buffer, static_cast<std::size_t>(n));
   return n > 0 ? 1 : n;
+}
+
+// platform::Bind on loopback; throws, naming the address, when it fails.
+Socket Bound(bool ipv6, std::uint16_t& port, int receiveBuffer, int backlog) {
+  Socket s(netplatform::OpenSocket(1, ipv6 ? netplatform::Family::V6 : netplatform::Family::V4));
+  if (!s.Valid() || !platform::Bind(s.Get(), LoopbackAddress(ipv6), port, receiveBuffer, backlog)) throw std::runtime_error(FailureText(std::string("bind to ") + (ipv6 ? "::1" : "127.0.0.1")));
+  return s;
 }
 
 }  // namespace
@@ -96,15 +100,9 @@ Socket Connect(std::uint16_t port) {
   return s;
 }
 
-Socket Bind(bool ipv6, std::uint16_t& port, int receiveBuffer) {
-  Socket s(platform::Bind(LoopbackAddress(ipv6), port, receiveBuffer));
-  if (!s.Valid()) throw std::runtime_error(FailureText(std::string("bind to ") + (ipv6 ? "::1" : "127.0.0.1")));
-  return s;
-}
+Listener::Listener(int backlog, bool ipv6, int receiveBuffer) : FSocket(Bound(ipv6, FPort, receiveBuffer, backlog)) {}
 
-Listener::Listener(int backlog, bool ipv6, int receiveBuffer) : FSocket(Bind(ipv6, FPort, receiveBuffer)) {
-  if (platform::Listen(FSocket.Get(), backlog) != 0) throw std::runtime_error(FailureText("listen"));
-}
+RefusedPort::RefusedPort(bool ipv6, std::uint16_t port) : FPort(port), FSocket(Bound(ipv6, FPort, 0, -1)) {}
 
 Socket Listener::Accept(milliseconds timeout) {
   if (!Ready(FSocket.Get(), netplatform::WaitFor::Read, timeout)) return Socket();

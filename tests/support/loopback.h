@@ -1,9 +1,7 @@
 #pragma once
-// Real TCP endpoints on loopback for the tests, on the program's own platform
-// layer: a socket that plays one end of a connection, listeners, a port that
-// refuses, a listener that no longer answers. 127.0.0.1, and ::1 where asked
-// for; every wait is bounded. What the platform layer does not offer sits in
-// loopback_posix.cpp and loopback_win32.cpp.
+// Real TCP endpoints on 127.0.0.1 (and ::1 where asked for) for the tests, on
+// the program's own platform layer; every wait is bounded. What that layer
+// lacks sits in loopback_posix.cpp and loopback_win32.cpp.
 
 #include <chrono>
 #include <cstdint>
@@ -37,21 +35,17 @@ class Socket {
 
   Handle Get() const { return FHandle; }
   bool Valid() const { return FHandle != netplatform::kInvalidSocket; }
-  // Closes the socket held, if any, and holds `handle` instead.
   void Reset(Handle handle = netplatform::kInvalidSocket);
 
   // Sends all of `data`; false once the peer is gone.
   bool Send(std::string_view data) const;
   // One receive within `timeout`; empty on time-out, close or reset.
   std::string ReceiveOnce(milliseconds timeout) const;
-  // Receives until `marker` has arrived, the peer has closed or `timeout`
-  // has passed.
+  // Receives until `marker` has arrived, the peer closes or `timeout` passes.
   std::string ReceiveUntil(std::string_view marker, milliseconds timeout) const;
-  // Receives, appending to `data`, until the peer closes or resets or
-  // `timeout` passes.
+  // Appends to `data` until the peer closes or resets or `timeout` passes.
   TEnd ReadToEnd(milliseconds timeout, std::string& data) const;
-  // Sends the end of this side's stream; receiving goes on.
-  void ShutdownWrite() const;
+  void ShutdownWrite() const;  // receiving goes on
   // Bytes sent but not yet acknowledged by the peer; -1 where the system
   // does not tell.
   int UnacknowledgedBytes() const;
@@ -65,13 +59,8 @@ class Socket {
 // A blocking connection to 127.0.0.1:`port`; throws std::runtime_error.
 Socket Connect(std::uint16_t port);
 
-// A socket bound to 127.0.0.1 (with ipv6: ::1) and `port`, which no other
-// socket may share (0: the system chooses, and `port` learns which). A
-// positive receiveBuffer is set before binding, so that accepted sockets
-// inherit it. Throws std::runtime_error.
-Socket Bind(bool ipv6, std::uint16_t& port, int receiveBuffer = 0);
-
-// A listener on 127.0.0.1 (with ipv6: ::1) on a port the system chose; throws
+// A listener on 127.0.0.1 (with ipv6: ::1) on a port the system chose; a
+// positive receiveBuffer is inherited by the accepted sockets. Throws
 // std::runtime_error.
 class Listener {
  public:
@@ -92,7 +81,7 @@ class Listener {
 // chooses it unless `port` names one. Throws std::runtime_error.
 class RefusedPort {
  public:
-  explicit RefusedPort(bool ipv6 = false, std::uint16_t port = 0) : FPort(port), FSocket(Bind(ipv6, FPort)) {}
+  explicit RefusedPort(bool ipv6 = false, std::uint16_t port = 0);
   std::uint16_t Port() const { return FPort; }
 
  private:
@@ -153,12 +142,12 @@ class DefaultPipeSignal {
   void (*FPrevious)(int) = nullptr;
 };
 
-// The platform file's part of the above.
 namespace platform {
-// Bind's socket, or kInvalidSocket with the number for LastError.
-Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer);
-// 0 or kSocketError.
-int Listen(Handle listener, int backlog);
+// Binds `s` to `address` and `port`, which no other socket may share (0: the
+// system chooses, and `port` learns which), with the receive buffer set first
+// when positive, and listens unless `backlog` is negative. False, with the
+// number for LastError, when that fails.
+bool Bind(Handle s, const netplatform::Address& address, std::uint16_t& port, int receiveBuffer, int backlog);
 // One pending connection with Nagle's delay off, or kInvalidSocket.
 Handle Accept(Handle listener);
 }  // namespace platform

@@ -59,24 +59,17 @@ void Socket::CloseWithReset() {
 
 namespace platform {
 
-Handle Bind(const netplatform::Address& address, std::uint16_t& port, int receiveBuffer) {
-  const Handle s = netplatform::OpenSocket(1, address.family);
-  if (s == netplatform::kInvalidSocket) return s;
+bool Bind(Handle s, const netplatform::Address& address, std::uint16_t& port, int receiveBuffer, int backlog) {
   if (receiveBuffer > 0) setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   netplatform::TSocketAddress bound(address, port);
   if (bind(Native(s), bound.Get(), bound.length) != 0 ||
-      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0) {
-    const int error = errno;
-    netplatform::CloseSocket(s);
-    errno = error;
-    return netplatform::kInvalidSocket;
-  }
+      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0 ||
+      (backlog >= 0 && listen(Native(s), backlog) != 0))
+    return false;
   // The port sits at the same place in both families' records.
   port = ntohs(reinterpret_cast<sockaddr_in*>(&bound.storage)->sin_port);
-  return s;
+  return true;
 }
-
-int Listen(Handle listener, int backlog) { return listen(Native(listener), backlog); }
 
 Handle Accept(Handle listener) {
   const int fd = accept4(Native(listener), nullptr, nullptr, SOCK_CLOEXEC);

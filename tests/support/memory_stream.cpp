@@ -2,18 +2,6 @@
 
 #include <stdexcept>
 
-void TMemoryStream::Push(std::string Chunk) {
-  if (!Chunk.empty()) FEvents.push_back({TEvent::TKind::Chunk, std::move(Chunk), nullptr});
-}
-
-void TMemoryStream::PushTimedOut() { FEvents.push_back({TEvent::TKind::TimedOut, {}, nullptr}); }
-
-void TMemoryStream::PushClosed() { FEvents.push_back({TEvent::TKind::Closed, {}, nullptr}); }
-
-void TMemoryStream::PushFailure(std::exception_ptr Failure) {
-  FEvents.push_back({TEvent::TKind::Failure, {}, std::move(Failure)});
-}
-
 void TMemoryStream::Send(std::string_view Data, std::int32_t /*TimeoutMs*/) {
   Sends.emplace_back(Data);
   Sent += Data;

@@ -19,14 +19,16 @@
 
 class TMemoryStream : public TByteStream {
  public:
-  // What the next Receive meets, in order.
-  void Push(std::string Chunk);  // an empty chunk is dropped
-  void PushTimedOut();
+  // What the next Receive meets, in order. An empty chunk is dropped.
+  void Push(std::string Chunk) {
+    if (!Chunk.empty()) FEvents.push_back({TEvent::TKind::Chunk, std::move(Chunk), nullptr});
+  }
+  void PushTimedOut() { FEvents.push_back({TEvent::TKind::TimedOut, {}, nullptr}); }
   // The end: it stays at the head of the queue, so every later Receive
   // says Closed as a real stream does (and nothing queued after it comes).
-  void PushClosed();
+  void PushClosed() { FEvents.push_back({TEvent::TKind::Closed, {}, nullptr}); }
   // Receive raises it (an EVHSyncSockError, an ETlsError...).
-  void PushFailure(std::exception_ptr Failure);
+  void PushFailure(std::exception_ptr Failure) { FEvents.push_back({TEvent::TKind::Failure, {}, std::move(Failure)}); }
   template <class TError>
   void PushFailure(TError Error) {
     PushFailure(std::make_exception_ptr(std::move(Error)));

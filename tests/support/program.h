@@ -1,8 +1,7 @@
 #pragma once
-// Runs the built program (or a tool, or a server) as a separate process and
-// keeps what it did: the bytes of its standard output and standard error,
-// how it ended and how long it took. Every run is bounded: past its limit
-// the process and its process group are killed.
+// Runs the built program (or a tool, or a server) as a process of its own and
+// keeps its output and error bytes, how it ended and how long it took. Past
+// its limit the process and its process group are killed.
 
 #include <sys/types.h>
 
@@ -20,20 +19,16 @@ struct TProgramRun {
   int Signal = 0;
   bool TimedOut = false;    // it was killed for outliving its limit
   std::chrono::milliseconds WallTime{0};
-
-  // Ended by itself with this exit code.
   bool ExitedWith(int code) const { return !Signalled && !TimedOut && ExitCode == code; }
 };
 
-// Who a child process runs as: with Switch (which needs root), the given
-// user and group instead of this process's.
+// With Switch (which needs root), a child runs as this user and group.
 struct TIdentity {
   bool Switch = false;
   uid_t Uid = 0;
   gid_t Gid = 0;
 };
 
-// How to run it.
 struct TProgramOptions {
   std::chrono::milliseconds KillAfter{30000};
   // Standard output to a pseudo-terminal (raw: no line-end translation)
@@ -76,11 +71,9 @@ struct TCommand {
 void SetProgramCommand(std::string_view spaced);
 const std::vector<std::string>& ProgramCommand();
 
-// Runs the program under test.
 TProgramRun RunTolvane(const std::vector<std::string>& arguments, const TProgramOptions& options = {});
 
-// Whether the program under test is a Windows build (its file ends in .exe).
-bool ProgramIsWindowsBuild();
+bool ProgramIsWindowsBuild();  // its file ends in .exe
 
 // Runs a Windows build with `line` as its whole raw command line, its own
 // name at the start included, through tolvane_raw_launch.exe beside it.

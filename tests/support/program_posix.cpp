@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -27,18 +28,13 @@ std::vector<std::string> g_program_command;
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
-// The two ends of the channel standard output goes through: a pipe, or a
-// pseudo-terminal set to raw so that the program's bytes arrive unchanged.
-struct TOutputChannel {
-  int Read = -1;
-  int Write = -1;
-};
-
-TOutputChannel OpenOutputChannel(bool terminal) {
+// The reading and the writing end of the channel standard output goes
+// through: a pipe, or a pseudo-terminal set to raw so that the program's
+// bytes arrive unchanged.
+void OpenOutputChannel(bool terminal, int ends[2]) {
   if (!terminal) {
-    int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
-    return {ends[0], ends[1]};
+    return;
   }
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) Fail("pseudo-terminal");
@@ -47,7 +43,8 @@ TOutputChannel OpenOutputChannel(bool terminal) {
   if (slave < 0 || tcgetattr(slave, &settings) != 0) Fail("pseudo-terminal slave");
   cfmakeraw(&settings);
   if (tcsetattr(slave, TCSANOW, &settings) != 0) Fail("tcsetattr");
-  return {master, slave};
+  ends[0] = master;
+  ends[1] = slave;
 }
 
 // Reads what is there into `into`; closes `fd` once the other end is closed.
@@ -104,8 +101,8 @@ TProgramRun RunProgram(const std::vector<std::string>& command, const std::vecto
   std::vector<std::string> all = command;
   all.insert(all.end(), arguments.begin(), arguments.end());
   const TCommand prepared(std::move(all), options.Environment);
-  TOutputChannel output = OpenOutputChannel(options.OnTerminal);
-  int errors[2];
+  int output[2], errors[2];
+  OpenOutputChannel(options.OnTerminal, output);
   if (pipe2(errors, O_CLOEXEC) != 0) Fail("pipe");
 
   const TClock::time_point start = TClock::now();
@@ -113,18 +110,15 @@ TProgramRun RunProgram(const std::vector<std::string>& command, const std::vecto
   if (child < 0) Fail("fork");
   if (child == 0) {
     setpgid(0, 0);  // its own process group, so that a kill reaches whatever it started
-    ExecChild(prepared, output.Write, errors[1], options.As, nullptr, false);
+    ExecChild(prepared, output[1], errors[1], options.As, nullptr, false);
   }
   setpgid(child, child);
-  close(output.Write);
+  close(output[1]);
   close(errors[1]);
-  if (options.ReaderGone) {
-    close(output.Read);
-    output.Read = -1;
-  }
+  if (options.ReaderGone) close(std::exchange(output[0], -1));
 
   TProgramRun run;
-  int fds[2] = {output.Read, errors[0]};  // poll passes over a closed one's -1
+  int fds[2] = {output[0], errors[0]};  // poll passes over a closed one's -1
   std::string* sinks[2] = {&run.Output, &run.Errors};
   int status = 0;
   for (bool ended = false; !ended;) {

@@ -48,8 +48,7 @@ class TProsodyServer {
   // Throws std::runtime_error, with Prosody's log, when it is not installed
   // or does not come up within a bounded time.
   explicit TProsodyServer(const TProsodyOptions& options = {});
-  // Stops Prosody by its process id and removes the throwaway folder.
-  ~TProsodyServer() { Stop(); }
+  ~TProsodyServer() { Stop(); }  // by its process id; the folder goes with FFolder
   TProsodyServer(const TProsodyServer&) = delete;
   TProsodyServer& operator=(const TProsodyServer&) = delete;
 
@@ -57,8 +56,7 @@ class TProsodyServer {
   uint16_t DirectTlsPort() const { return FDirectTlsPort; }
   uint16_t S2sPort() const { return FS2sPort; }
   pid_t Pid() const { return FPid; }
-  // Prosody's log and console output so far, for failure messages.
-  std::string Log() const;
+  std::string Log() const;  // log and console output so far
 
  private:
   bool StartOnce(std::string& why);

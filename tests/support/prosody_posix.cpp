@@ -24,9 +24,7 @@ namespace {
 constexpr const char* kProgram = "/usr/bin/prosody";
 // Never a bare prosodyctl: without --config it acts on the system's instance.
 constexpr const char* kControl = "/usr/bin/prosodyctl";
-// Prosody needs about a second to come up on an idle machine; CI machines
-// can be much slower.
-constexpr auto kStartBound = 30s;
+constexpr auto kStartBound = 30s;  // about a second on an idle machine
 
 // The configuration from the template, with the parts the options ask for.
 std::string Configuration(const std::filesystem::path& folder, const TProsodyOptions& options, uint16_t port,

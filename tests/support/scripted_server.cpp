@@ -9,15 +9,13 @@ using std::chrono::milliseconds;
 
 namespace {
 
-// Every wait is cut into slices this long so that a stopping server is
-// noticed quickly.
+// Every wait is cut into slices this long, so that a stop is noticed quickly.
 constexpr milliseconds kSlice{20};
 // The pause after each chunk. On loopback the peer's kernel has the bytes at
 // once; the pause gives the peer's program time to take them in one receive
 // before the next chunk lands behind them.
 constexpr milliseconds kChunkPause{50};
-// How long a sent chunk may take to be taken by the peer.
-constexpr milliseconds kTakenBound{2000};
+constexpr milliseconds kTakenBound{2000};  // for the peer to take a sent chunk
 
 }  // namespace
 
@@ -64,7 +62,7 @@ class TScriptedServer::TPlayer {
     }
   }
 
-  // A wait step: false, with the reason recorded, when it ended otherwise.
+  // A wait step: false, with the reason recorded, unless `done` came to hold.
   bool Await(const TScriptStep& step, const std::function<bool()>& done, const std::string& what) {
     const TResult result = Record(Clock::now() + step.Duration, done);
     if (result == TResult::TimedOut || result == TResult::PeerClosed)

@@ -1,10 +1,8 @@
 #pragma once
-// A scripted loopback XMPP server for the tests, the fuzz targets and the
-// benchmark. It listens on 127.0.0.1 on a free port and plays a script on
-// each connection it accepts, so that every reply a client must cope with
-// (answers, delays, split chunks, errors, silence, closes and resets) can be
-// staged exactly. Whatever a connection receives is recorded for the caller
-// to inspect.
+// A scripted XMPP server on a free port of 127.0.0.1, for the tests, the fuzz
+// targets and the benchmark: each connection plays a script, so that every
+// reply a client must cope with (delays, split chunks, errors, silence,
+// closes, resets) can be staged exactly, and records what it receives.
 
 #include <atomic>
 #include <chrono>
@@ -29,8 +27,8 @@ struct TScriptStep {
   std::chrono::milliseconds Duration{0};  // a wait's bound, or a sleep's length
 };
 
-// The steps a connection plays in order. When the last step has run and the
-// connection is still open, the server closes it normally.
+// The steps a connection plays in order; after the last, an open connection
+// is closed normally.
 using TScript = std::vector<TScriptStep>;
 
 namespace script {
@@ -48,12 +46,10 @@ inline TScriptStep WaitFor(std::string marker, milliseconds timeout = std::chron
 // Sends `chunk` as one write, then waits until the peer has taken it (see
 // TServerOptions::Taken), so that the peer receives it by itself.
 inline TScriptStep Send(std::string chunk) { return {K::Send, std::move(chunk)}; }
-// Goes on recording for `duration`, sending nothing; it ends on time to
-// well within a millisecond.
+// Records for `duration`, sending nothing; ends on time to within a millisecond.
 inline TScriptStep Sleep(milliseconds duration) { return {K::Sleep, "", 0, duration}; }
-// Closes the connection normally (FIN); ends the script.
+// End the script: a normal close (FIN), or one the peer sees as a reset.
 inline TScriptStep Close() { return {K::Close}; }
-// Aborts the connection (SO_LINGER 0, so the peer sees a reset); ends the script.
 inline TScriptStep Reset() { return {K::Reset}; }
 // Keeps recording without sending until the peer closes or the server stops.
 inline TScriptStep Silent() { return {K::Silent}; }
@@ -72,8 +68,7 @@ struct TServerOptions {
   // wait is for the peer's system to acknowledge the chunk (where the system
   // tells), then a pause that gives the peer's program time to read it.
   std::function<bool(loopback::Handle socket, std::uint64_t sent)> Taken;
-  // Ends each connection with a reset once both sides have closed, so that
-  // none is left in TIME_WAIT.
+  // Ends each connection with a reset once both sides have closed: no TIME_WAIT.
   bool ResetAtEnd = false;
   // Plays the connections one after the other on the accepting thread
   // instead of each on a thread of its own (see Restart).
@@ -93,8 +88,7 @@ class TScriptedServer {
   TScriptedServer& operator=(const TScriptedServer&) = delete;
 
   uint16_t Port() const { return FListener.Port(); }
-  // Connections accepted so far.
-  size_t ConnectionCount() const;
+  size_t ConnectionCount() const;  // accepted so far
   // Waits until connection `index` has been accepted and its script has ended
   // (the peer's close ends a wait or Silent). False when `timeout` passes first.
   bool WaitFinished(size_t index, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;

@@ -1,8 +1,6 @@
 #pragma once
 // What the fixtures that run a real server (Prosody, ejabberd, dnsmasq)
-// share: a throwaway folder, free loopback ports, a server process stopped by
-// its own process id, what it listens on, a bounded number of attempts to
-// bring it up.
+// share. Every process is stopped by its own id.
 
 #include <sys/types.h>
 
@@ -33,8 +31,7 @@ class TFolder {
   std::filesystem::path FPath;
 };
 
-// The file's bytes; empty when it cannot be read.
-std::string Slurp(const std::filesystem::path& path);
+std::string Slurp(const std::filesystem::path& path);  // empty when unreadable
 
 // `count` different ports free right now on 127.0.0.1 (and on ::1 too with
 // ipv6). The server binds them a moment later; should another program take
