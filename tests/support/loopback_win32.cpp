@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "net/socket_address.h"
+#include "support/loopback_bind.h"
 #include "net/system_error.h"
 
 namespace loopback {
@@ -80,14 +81,7 @@ namespace platform {
 bool Bind(Handle s, const netplatform::Address& address, std::uint16_t& port, int receiveBuffer, int backlog) {
   if (receiveBuffer > 0) SetOption(s, SOL_SOCKET, SO_RCVBUF, receiveBuffer);
   SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, BOOL{TRUE});
-  netplatform::TSocketAddress bound(address, port);
-  if (bind(Native(s), bound.Get(), bound.length) != 0 ||
-      getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0 ||
-      (backlog >= 0 && listen(Native(s), backlog) != 0))
-    return false;
-  // The port sits at the same place in both families' records.
-  port = ntohs(reinterpret_cast<sockaddr_in*>(&bound.storage)->sin_port);
-  return true;
+  return BindAndListen(s, address, port, backlog);
 }
 
 Handle Accept(Handle listener) {
