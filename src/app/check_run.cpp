@@ -364,7 +364,6 @@ void RunLoginCheck(TFrontEnd& State) {
   check.Close();
 }
 
-
 }  // namespace
 
 // The time is taken on a monotonic clock: a wall clock can jump (daylight
@@ -388,14 +387,15 @@ void RunCheck(TFrontEnd& State) {
   // look-up is made: the monitoring host waits for those too.
   probe->Deadline = TDeadline(place.DeadlineMs);
   ApplyTls(State, *probe);
-  const std::vector<TEndpoint> endpoints = FindEndpoints(State, place, probe->TlsMode == TTlsMode::Direct, probe->XmppDomain());
+  const std::vector<TEndpoint> endpoints =
+      FindEndpoints(State, place, probe->TlsMode == TTlsMode::Direct, probe->XmppDomain());
   if (endpoints.empty()) return;
   const auto started = std::chrono::steady_clock::now();
   probe->Check(State.Host, endpoints);
   if (probe->Connected) {
-    const auto elapsed = std::chrono::steady_clock::now() - started;
+    const std::int64_t elapsed = MillisecondsSince(started);
     probe->CloseSession();
-    State.ElapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+    State.ElapsedMs = elapsed;
   } else {
     State.Verdict = verdictBad;
     State.VerdictText = probe->LastError;
